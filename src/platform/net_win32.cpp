@@ -1,0 +1,138 @@
+// Windows Sockets 2, as it is.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "platform/net.h"
+
+namespace quilvane::net {
+namespace {
+
+SOCKET raw(Socket s) { return static_cast<SOCKET>(s); }
+
+sockaddr_in toSockaddr(const Endpoint& e) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(e.port);
+    a.sin_addr.s_addr = htonl(e.address);
+    return a;
+}
+
+Endpoint fromSockaddr(const sockaddr_in& a) { return Endpoint{ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)}; }
+
+Socket open(int type, int protocol) {
+    SOCKET s = ::socket(AF_INET, type, protocol);
+    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s);
+}
+
+bool setIntOption(Socket s, int level, int name, int value) {
+    return ::setsockopt(raw(s), level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+}  // namespace
+
+void startup() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+}
+
+void cleanup() { WSACleanup(); }
+
+int lastError() { return WSAGetLastError(); }
+
+Socket openTcp() { return open(SOCK_STREAM, IPPROTO_TCP); }
+Socket openUdp() { return open(SOCK_DGRAM, IPPROTO_UDP); }
+
+void closeSocket(Socket s) {
+    if (s != kInvalidSocket) ::closesocket(raw(s));
+}
+
+void shutdownBoth(Socket s) { ::shutdown(raw(s), SD_BOTH); }
+
+bool setReuseAddress(Socket s) { return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1); }
+bool setNoDelay(Socket s) { return setIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1); }
+bool setSendBufferSize(Socket s, int bytes) { return setIntOption(s, SOL_SOCKET, SO_SNDBUF, bytes); }
+bool setBroadcast(Socket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
+bool setReceiveTimeout(Socket s, int milliseconds) { return setIntOption(s, SOL_SOCKET, SO_RCVTIMEO, milliseconds); }
+
+bool setNonBlocking(Socket s, bool on) {
+    u_long mode = on ? 1 : 0;
+    return ::ioctlsocket(raw(s), FIONBIO, &mode) == 0;
+}
+
+bool bindTo(Socket s, const Endpoint& local) {
+    sockaddr_in a = toSockaddr(local);
+    return ::bind(raw(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+bool listenOn(Socket s) { return ::listen(raw(s), SOMAXCONN) == 0; }
+
+int connectTo(Socket s, const Endpoint& remote) {
+    sockaddr_in a = toSockaddr(remote);
+    return ::connect(raw(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : -1;
+}
+
+int waitWritable(Socket s, int milliseconds) {
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(raw(s), &writable);
+    timeval tv{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    return ::select(0, nullptr, &writable, nullptr, &tv);
+}
+
+int pendingError(Socket s) {
+    int value = 0;
+    int length = sizeof value;
+    ::getsockopt(raw(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&value), &length);
+    return value;
+}
+
+Socket acceptFrom(Socket listener, Endpoint* peer) {
+    sockaddr_in a{};
+    int length = sizeof a;
+    SOCKET s = ::accept(raw(listener), reinterpret_cast<sockaddr*>(&a), &length);
+    if (s == INVALID_SOCKET) return kInvalidSocket;
+    if (peer) *peer = fromSockaddr(a);
+    return static_cast<Socket>(s);
+}
+
+int sendBytes(Socket s, const void* data, int length) {
+    return ::send(raw(s), static_cast<const char*>(data), length, 0);
+}
+
+int receiveBytes(Socket s, void* buffer, int capacity) {
+    return ::recv(raw(s), static_cast<char*>(buffer), capacity, 0);
+}
+
+int sendTo(Socket s, const void* data, int length, const Endpoint& to) {
+    sockaddr_in a = toSockaddr(to);
+    return ::sendto(raw(s), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+}
+
+int receiveFrom(Socket s, void* buffer, int capacity, Endpoint* from) {
+    sockaddr_in a{};
+    int length = sizeof a;
+    int n = ::recvfrom(raw(s), static_cast<char*>(buffer), capacity, 0, reinterpret_cast<sockaddr*>(&a), &length);
+    if (n >= 0 && from) *from = fromSockaddr(a);
+    return n;
+}
+
+std::uint32_t socketNumber(Socket s) { return static_cast<std::uint32_t>(s); }
+
+bool parseAddress(const std::string& text, std::uint32_t* address) {
+    in_addr a{};
+    if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
+    *address = ntohl(a.s_addr);
+    return true;
+}
+
+std::uint32_t addressOrNone(const std::string& text) { return ntohl(::inet_addr(text.c_str())); }
+
+std::string formatAddress(std::uint32_t address) {
+    in_addr a{};
+    a.s_addr = htonl(address);
+    char text[22] = {};
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+}  // namespace quilvane::net
