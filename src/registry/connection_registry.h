@@ -1,0 +1,64 @@
+// Owns every open connection: hands out handles, keeps each handle's key,
+// type and transport, and owns the discovery sockets of device searches.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "quilvane_sdk.h"
+
+namespace quilvane {
+
+class QuilvaneTcpClient;
+class QuilvaneTcpServer;
+class QuilvaneUdp;
+
+class ConnectionRegistry {
+public:
+    ConnectionRegistry();
+    ~ConnectionRegistry();
+    ConnectionRegistry(const ConnectionRegistry&) = delete;
+    ConnectionRegistry& operator=(const ConnectionRegistry&) = delete;
+
+    // The process's registry, created on first use; nullptr after destroyInstance.
+    static ConnectionRegistry* instance();
+    static void destroyInstance();
+
+    // The new handle, or -1.
+    std::int32_t open(const OpenParams& params);
+    // True when a transport was found for the handle and stopped.
+    bool close(std::int32_t handle);
+
+    bool isOpen(std::int32_t handle);
+    std::uint32_t typeOf(std::int32_t handle);
+    std::shared_ptr<QuilvaneTcpClient> tcpClientOf(std::int32_t handle);
+    std::shared_ptr<QuilvaneUdp> udpOf(std::int32_t handle);
+    std::shared_ptr<QuilvaneTcpServer> tcpServerOf(std::int32_t handle);
+
+    void clearDiscoveryResults();
+    // Lets every discovery socket read and sends the search request on each.
+    void resumeDiscovery();
+    void pauseDiscovery();
+    std::vector<DeviceInfo> gatherDeviceInfos();
+    std::vector<PelixDeviceRecord> gatherPelixRecords();
+
+private:
+    std::int32_t openTcpClient(std::int32_t handle, const OpenParams& params, const std::string& key);
+
+    std::map<std::string, std::int32_t> keyToHandle;
+    std::mutex registryMutex;
+    std::map<std::int32_t, std::uint32_t> handleTypes;
+    std::map<std::int32_t, std::shared_ptr<QuilvaneTcpClient>> tcpClients;
+    std::map<std::int32_t, std::shared_ptr<QuilvaneUdp>> udpTransports;
+    std::map<std::int32_t, std::shared_ptr<QuilvaneTcpServer>> tcpServers;
+    std::mutex discoveryMutex;
+    std::vector<std::shared_ptr<QuilvaneUdp>> discoverySockets;
+    std::atomic<std::int32_t> nextLocalPort{0};
+};
+
+}  // namespace quilvane

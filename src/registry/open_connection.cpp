@@ -1,0 +1,82 @@
+// Opening a connection: the key check, the handle, and the transport of the
+// requested type, all under registryMutex.
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "common/log.h"
+#include "registry/connection_registry.h"
+#include "transport/quilvane_tcp_client.h"
+#include "transport/quilvane_tcp_server.h"
+#include "transport/quilvane_udp.h"
+
+namespace quilvane {
+namespace {
+
+constexpr int kConnectAttempts = 3;
+
+// A text field of OpenParams, never read beyond its 16 bytes.
+std::string fieldText(const char (&field)[16]) { return std::string(field, strnlen(field, sizeof field)); }
+
+std::string connectionKey(const OpenParams& params) {
+    char key[150] = {};
+    std::snprintf(key, sizeof key, "%d:%s:%u", static_cast<int>(params.type), fieldText(params.localIp).c_str(),
+                  static_cast<unsigned>(params.localPort));
+    return key;
+}
+
+}  // namespace
+
+std::int32_t ConnectionRegistry::open(const OpenParams& params) {
+    const std::string key = connectionKey(params);
+    std::lock_guard lock(registryMutex);
+    if (keyToHandle.count(key) != 0) return -1;
+
+    const std::int32_t handle = keyToHandle.empty() ? 0 : std::prev(handleTypes.end())->first + 1;
+    keyToHandle[key] = handle;
+    handleTypes[handle] = params.type;
+
+    switch (params.type) {
+        case QUILVANE_UDP: {
+            auto udp = std::make_shared<QuilvaneUdp>();
+            udpTransports[handle] = udp;
+            udp->initialize(fieldText(params.localIp), params.localPort);
+            udp->setTarget(fieldText(params.remoteIp), params.remotePort);
+            udp->startReceive(false);
+            return handle;
+        }
+        case QUILVANE_TCP_CLIENT:
+            return openTcpClient(handle, params, key);
+        case QUILVANE_TCP_SERVER: {
+            auto server = std::make_shared<QuilvaneTcpServer>(handle);
+            server->start(params.localPort);
+            tcpServers[handle] = std::move(server);
+            return handle;
+        }
+        default:
+            return handle;
+    }
+}
+
+std::int32_t ConnectionRegistry::openTcpClient(std::int32_t handle, const OpenParams& params,
+                                               const std::string& key) {
+    auto client = std::make_shared<QuilvaneTcpClient>(handle);
+    tcpClients[handle] = client;
+    client->serverIp = fieldText(params.remoteIp);
+    client->serverPort = params.remotePort;
+    for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+        client->localIp = fieldText(params.localIp);
+        client->localPort = static_cast<std::uint16_t>(nextLocalPort.load() & 0xFFFF);
+        if (client->connectToServer() >= 0) {
+            logInfo("connnect client:", nextLocalPort.load());
+            return handle;
+        }
+        if (++nextLocalPort > 65535) nextLocalPort = 50000;
+    }
+    tcpClients.erase(handle);
+    keyToHandle.erase(key);
+    handleTypes.erase(handle);
+    return -1;
+}
+
+}  // namespace quilvane

@@ -1,0 +1,156 @@
+#include "transport/quilvane_tcp_client.h"
+
+#include "codec/stream_reassembly.h"
+#include "common/log.h"
+
+namespace quilvane {
+
+QuilvaneTcpClient::QuilvaneTcpClient(std::int32_t handle) : handle(handle) { net::startup(); }
+
+QuilvaneTcpClient::~QuilvaneTcpClient() {
+    disconnect();
+    net::cleanup();
+}
+
+void QuilvaneTcpClient::closeFailedAttempt() {
+    net::closeSocket(sock.exchange(net::kInvalidSocket));
+}
+
+int QuilvaneTcpClient::connectToServer() {
+    if (connected.load()) return 0;
+
+    net::Socket s = net::openTcp();
+    if (s == net::kInvalidSocket) {
+        logError("Socket creation failed: ", net::lastError());
+        return -1;
+    }
+    sock.store(s);
+    if (!net::setReuseAddress(s)) logError("Set SO_REUSEADDR failed: ", net::lastError());
+
+    if (!localIp.empty() && localPort != 0) {
+        net::Endpoint local{0, localPort};
+        net::parseAddress(localIp, &local.address);  // unparsable text binds to 0.0.0.0
+        if (!net::bindTo(s, local)) {
+            logError("Bind failed: ", net::lastError());
+            closeFailedAttempt();
+            return -1;
+        }
+    }
+
+    net::setNonBlocking(s, true);
+    net::Endpoint server{0, serverPort};
+    net::parseAddress(serverIp, &server.address);
+    if (net::connectTo(s, server) != 0) {
+        int code = net::lastError();
+        if (code != net::kErrWouldBlock) {
+            logError("Connect failed: ", code);
+            closeFailedAttempt();
+            return -1;
+        }
+        int ready = net::waitWritable(s, 3000);
+        if (ready == 0) {
+            logError("Connect timeout (3s)");
+            closeFailedAttempt();
+            return -1;
+        }
+        if (ready < 0) {
+            logError("Connect select failed: ", net::lastError());
+            closeFailedAttempt();
+            return -1;
+        }
+        if (int pending = net::pendingError(s); pending != 0) {
+            logError("Connect failed after select: ", pending);
+            closeFailedAttempt();
+            return -1;
+        }
+    }
+    net::setNonBlocking(s, false);
+
+    if (!net::setNoDelay(s)) logError("Disable Nagle failed: ", net::lastError());
+    net::setSendBufferSize(s, 512);
+    logInfo("TCP Client connected to ", serverIp, ":", serverPort);
+
+    connected.exchange(true);
+    receiveThread = std::thread(&QuilvaneTcpClient::receiveLoop, this);
+    processThread = std::thread(&QuilvaneTcpClient::processLoop, this);
+    return 0;
+}
+
+int QuilvaneTcpClient::send(const std::uint8_t* data, int length) {
+    int sent;
+    {
+        std::shared_lock lifetime(socketLifetime);
+        net::Socket s = sock.load();
+        if (!connected.load() || s == net::kInvalidSocket) return -1;
+        sent = net::sendBytes(s, data, length);
+        if (sent != -1) return sent;
+    }
+    int code = net::lastError();
+    if (code == net::kErrConnReset || code == net::kErrNotConnected) {
+        logError("Connection lost during send");
+        disconnect();
+    } else {
+        logError("Send failed: ", code);
+    }
+    return -1;
+}
+
+void QuilvaneTcpClient::disconnect() {
+    if (!connected.exchange(false)) return;
+    chunkQueue.wake();
+
+    // Shutting down wakes the receive thread; the descriptor itself is
+    // released only after both threads have ended.
+    net::Socket s = sock.load();
+    if (s != net::kInvalidSocket) net::shutdownBoth(s);
+    if (receiveThread.joinable()) receiveThread.join();
+    if (processThread.joinable()) processThread.join();
+    {
+        std::unique_lock lifetime(socketLifetime);
+        net::closeSocket(sock.exchange(net::kInvalidSocket));
+    }
+
+    chunkQueue.clear();
+    {
+        std::lock_guard lock(cacheMutex);
+        cache.clear();
+    }
+    logInfo("TCP Client disconnected");
+}
+
+void QuilvaneTcpClient::receiveLoop() {
+    logInfo("TCP Client recv thread started");
+    int result = 0;
+    while (connected.load()) {
+        result = net::receiveBytes(sock.load(), receiveBuffer, sizeof receiveBuffer);
+        if (result <= 0) break;
+        ReceivedChunk chunk{std::vector<std::uint8_t>(receiveBuffer, receiveBuffer + result), handle};
+        chunkQueue.push(std::move(chunk), true, [] { logError("Processing queue full, dropping data"); });
+        if (!connected.load()) break;
+    }
+    // A failure caused by our own disconnect is no error worth a line.
+    if (result < 0 && connected.load()) {
+        int code = net::lastError();
+        if (code != net::kErrConnReset) logError("Recv error: ", code);
+    }
+    logInfo("TCP Client recv thread stopped");
+}
+
+void QuilvaneTcpClient::processLoop() {
+    logInfo("TCP Client process thread started");
+    ReceivedChunk chunk;
+    while (connected.load()) {
+        if (!chunkQueue.waitPop(chunk, connected)) break;
+        if (!chunk.data.empty()) processChunk(chunk);
+    }
+    logInfo("TCP Client process thread stopped");
+}
+
+void QuilvaneTcpClient::processChunk(const ReceivedChunk& chunk) {
+    std::lock_guard lock(cacheMutex);
+    if (!reassembleChunk(cache, chunk.data.data(), chunk.data.size(), chunk.handle)) {
+        logError("Client cache overflow, clearing cache");
+    }
+}
+
+}  // namespace quilvane

@@ -1,0 +1,65 @@
+// Connection of type 1: we connect to the device's TCP server. A receive
+// thread reads chunks and queues them; a processing thread reassembles and
+// decodes them into the receive frame store under this connection's handle.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/net.h"
+#include "transport/chunk_queue.h"
+
+namespace quilvane {
+
+class QuilvaneTcpClient {
+public:
+    explicit QuilvaneTcpClient(std::int32_t handle);
+    ~QuilvaneTcpClient();
+    QuilvaneTcpClient(const QuilvaneTcpClient&) = delete;
+    QuilvaneTcpClient& operator=(const QuilvaneTcpClient&) = delete;
+
+    // 0 when connected (also when it already was), -1 when the attempt
+    // failed; a failed attempt leaves the object ready for the next one.
+    int connectToServer();
+    // Bytes the socket took, or -1.
+    int send(const std::uint8_t* data, int length);
+    // Idempotent; must not run on the object's own threads.
+    void disconnect();
+
+    // Set by the opener: the device, and the local address to bind to
+    // (bound only when both localIp and localPort are given).
+    std::string serverIp;
+    std::uint16_t serverPort = 0;
+    std::string localIp;
+    std::uint16_t localPort = 0;
+
+private:
+    struct ReceivedChunk {
+        std::vector<std::uint8_t> data;
+        std::int32_t handle = 0;
+    };
+
+    void receiveLoop();
+    void processLoop();
+    void processChunk(const ReceivedChunk& chunk);
+    void closeFailedAttempt();
+
+    std::atomic<net::Socket> sock{net::kInvalidSocket};
+    std::int32_t handle;
+    std::atomic<bool> connected{false};
+    std::thread receiveThread;
+    std::thread processThread;
+    // Senders share it; disconnect takes it alone to release the socket, so
+    // a send never writes to a descriptor that was closed and handed out again.
+    std::shared_mutex socketLifetime;
+    ChunkQueue<ReceivedChunk> chunkQueue;
+    std::mutex cacheMutex;
+    std::vector<std::uint8_t> cache;
+    std::uint8_t receiveBuffer[4096];
+};
+
+}  // namespace quilvane

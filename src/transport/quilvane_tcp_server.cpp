@@ -1,0 +1,183 @@
+#include "transport/quilvane_tcp_server.h"
+
+#include "codec/stream_reassembly.h"
+#include "common/log.h"
+
+namespace quilvane {
+
+QuilvaneTcpServer::QuilvaneTcpServer(std::int32_t handle) : handle(handle) { net::startup(); }
+
+QuilvaneTcpServer::~QuilvaneTcpServer() {
+    stop();
+    net::cleanup();
+}
+
+bool QuilvaneTcpServer::start(std::uint16_t port) {
+    if (running.load()) return true;
+
+    net::Socket s = net::openTcp();
+    if (s == net::kInvalidSocket) {
+        logError("Socket creation failed: ", net::lastError());
+        return false;
+    }
+    if (!net::setReuseAddress(s)) logError("Set SO_REUSEADDR failed: ", net::lastError());
+    if (!net::bindTo(s, net::Endpoint{0, port})) {
+        logError("Bind failed: ", net::lastError());
+        net::closeSocket(s);
+        return false;
+    }
+    if (!net::listenOn(s)) {
+        logError("Listen failed: ", net::lastError());
+        net::closeSocket(s);
+        return false;
+    }
+    listenSocket.store(s);
+    logInfo("TCP Server started on port: ", port);
+
+    running.exchange(true);
+    acceptThread = std::thread(&QuilvaneTcpServer::acceptLoop, this);
+    processThread = std::thread(&QuilvaneTcpServer::processLoop, this);
+    return true;
+}
+
+void QuilvaneTcpServer::sendToClients(const std::uint8_t* data, int length) {
+    std::lock_guard lock(clientsMutex);
+    for (auto& [sock, thread] : clientThreads) {
+        if (net::sendBytes(sock, data, length) != -1) continue;
+        int code = net::lastError();
+        if (code == net::kErrConnReset || code == net::kErrNotConnected || code == net::kErrShutdown) {
+            // The device's own thread sees its socket end and removes it.
+            net::shutdownBoth(sock);
+        } else {
+            logError("Send to client failed: ", code);
+        }
+    }
+}
+
+void QuilvaneTcpServer::stop() {
+    if (!running.exchange(false)) return;
+    chunkQueue.wake();
+
+    // Shutdown wakes the blocked accept; the descriptor is released once
+    // nothing can use it any more.
+    net::Socket listener = listenSocket.exchange(net::kInvalidSocket);
+    net::shutdownBoth(listener);
+    if (acceptThread.joinable()) acceptThread.join();
+    net::closeSocket(listener);
+
+    std::vector<std::pair<net::Socket, std::thread>> takenOver;
+    std::vector<std::thread> finished;
+    {
+        std::lock_guard lock(clientsMutex);
+        for (auto& [sock, thread] : clientThreads) {
+            net::shutdownBoth(sock);
+            takenOver.emplace_back(sock, std::move(thread));
+        }
+        clientThreads.clear();
+        finished.swap(finishedClients);
+    }
+    for (auto& [sock, thread] : takenOver) {
+        if (thread.joinable()) thread.join();
+        net::closeSocket(sock);
+    }
+    for (auto& thread : finished) {
+        if (thread.joinable()) thread.join();
+    }
+    {
+        std::lock_guard lock(cacheMutex);
+        clientCaches.clear();
+    }
+    if (processThread.joinable()) processThread.join();
+    logInfo("TCP Server stopped");
+}
+
+void QuilvaneTcpServer::joinFinishedClients() {
+    std::vector<std::thread> finished;
+    {
+        std::lock_guard lock(clientsMutex);
+        finished.swap(finishedClients);
+    }
+    for (auto& thread : finished) {
+        if (thread.joinable()) thread.join();
+    }
+}
+
+void QuilvaneTcpServer::acceptLoop() {
+    logInfo("Accept thread started");
+    while (running.load()) {
+        net::Endpoint peer;
+        net::Socket client = net::acceptFrom(listenSocket.load(), &peer);
+        if (client == net::kInvalidSocket) {
+            if (!running.load()) break;
+            logError("Accept failed: ", net::lastError());
+            continue;
+        }
+        logInfo("New client connected: ", net::formatAddress(peer.address), ":", peer.port);
+        joinFinishedClients();
+        std::lock_guard lock(clientsMutex);
+        clientThreads[client] = std::thread(&QuilvaneTcpServer::clientLoop, this, client, nextSerial++);
+    }
+    logInfo("Accept thread stopped");
+}
+
+void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
+    const std::uint32_t number = net::socketNumber(sock);
+    if (!net::setNoDelay(sock)) logError("Disable Nagle failed: ", net::lastError());
+    net::setSendBufferSize(sock, 512);
+    logInfo("Client thread started: ", number);
+
+    std::uint8_t buffer[4096];
+    int result = 0;
+    while (running.load()) {
+        result = net::receiveBytes(sock, buffer, sizeof buffer);
+        if (result <= 0) break;
+        ClientChunk chunk{sock, serial, std::vector<std::uint8_t>(buffer, buffer + result), handle};
+        chunkQueue.push(std::move(chunk), false,
+                        [&] { logError("Processing queue full, dropping data from client: ", number); });
+        if (!running.load()) break;
+    }
+    if (result < 0 && running.load()) {
+        int code = net::lastError();
+        if (code != net::kErrConnReset) logError("Recv error: ", code);
+    }
+
+    bool ownsSocket = false;
+    {
+        std::lock_guard lock(clientsMutex);
+        auto it = clientThreads.find(sock);
+        if (it != clientThreads.end() && it->second.get_id() == std::this_thread::get_id()) {
+            finishedClients.push_back(std::move(it->second));
+            clientThreads.erase(it);
+            ownsSocket = true;
+        }
+    }
+    if (ownsSocket) {
+        net::shutdownBoth(sock);
+        net::closeSocket(sock);
+    }
+    {
+        std::lock_guard lock(cacheMutex);
+        clientCaches.erase(serial);
+    }
+    logInfo("Client disconnected: ", number);
+}
+
+void QuilvaneTcpServer::processLoop() {
+    logInfo("Process thread started");
+    ClientChunk chunk;
+    while (running.load()) {
+        if (!chunkQueue.waitPop(chunk, running)) break;
+        if (!chunk.data.empty()) processChunk(chunk);
+    }
+    logInfo("Process thread stopped");
+}
+
+void QuilvaneTcpServer::processChunk(const ClientChunk& chunk) {
+    std::lock_guard lock(cacheMutex);
+    auto& cache = clientCaches[chunk.serial];
+    if (!reassembleChunk(cache, chunk.data.data(), chunk.data.size(), chunk.handle)) {
+        logError("Client cache overflow, clearing cache for client: ", net::socketNumber(chunk.sock));
+    }
+}
+
+}  // namespace quilvane

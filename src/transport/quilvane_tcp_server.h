@@ -1,0 +1,65 @@
+// Connection of type 2: we listen and devices connect. One handle for all of
+// them: a send goes to every connected device, and every device's frames are
+// filed under the handle. Each device's stream is reassembled on its own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/net.h"
+#include "transport/chunk_queue.h"
+
+namespace quilvane {
+
+class QuilvaneTcpServer {
+public:
+    explicit QuilvaneTcpServer(std::int32_t handle);
+    ~QuilvaneTcpServer();
+    QuilvaneTcpServer(const QuilvaneTcpServer&) = delete;
+    QuilvaneTcpServer& operator=(const QuilvaneTcpServer&) = delete;
+
+    // True when listening on the port on every local address.
+    bool start(std::uint16_t port);
+    // The same bytes to every connected device.
+    void sendToClients(const std::uint8_t* data, int length);
+    // Idempotent; every thread of the object has ended when it returns.
+    void stop();
+
+private:
+    // Socket numbers come back once closed, so each connection also gets a
+    // serial number: a late chunk of a gone device never meets a new one.
+    struct ClientChunk {
+        net::Socket sock = net::kInvalidSocket;
+        std::uint64_t serial = 0;
+        std::vector<std::uint8_t> data;
+        std::int32_t handle = 0;
+    };
+
+    void acceptLoop();
+    void clientLoop(net::Socket sock, std::uint64_t serial);
+    void processLoop();
+    void processChunk(const ClientChunk& chunk);
+    void joinFinishedClients();
+
+    std::atomic<net::Socket> listenSocket{net::kInvalidSocket};
+    std::atomic<bool> running{false};
+    std::thread acceptThread;
+    std::thread processThread;
+    std::mutex clientsMutex;
+    std::unordered_map<net::Socket, std::thread> clientThreads;
+    // Threads of devices that left by themselves; joined later instead of
+    // detached, so no thread ever outlives the object.
+    std::vector<std::thread> finishedClients;
+    std::int32_t handle;
+    ChunkQueue<ClientChunk> chunkQueue;
+    std::mutex cacheMutex;
+    std::map<std::uint64_t, std::vector<std::uint8_t>> clientCaches;
+    std::uint64_t nextSerial = 0;  // accept thread only
+};
+
+}  // namespace quilvane

@@ -1,0 +1,196 @@
+#include "transport/quilvane_udp.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "buffering/receive_frame_store.h"
+#include "codec/packet_decoder.h"
+#include "common/log.h"
+#include "discovery/device_info_parser.h"
+
+namespace quilvane {
+namespace {
+
+constexpr int kDatagramSize = 2048;
+constexpr int kJsonTextSize = 1024;
+
+std::uint8_t rotateRight2(std::uint8_t b) { return static_cast<std::uint8_t>((b >> 2) | (b << 6)); }
+
+}  // namespace
+
+QuilvaneUdp::QuilvaneUdp() { net::startup(); }
+
+QuilvaneUdp::~QuilvaneUdp() {
+    stop();
+    net::cleanup();
+}
+
+bool QuilvaneUdp::initialize(const std::string& localIp, std::uint16_t localPort) {
+    std::lock_guard lock(sendMutex);  // a sender never meets a socket being replaced
+    net::closeSocket(udpSocket.exchange(net::kInvalidSocket));
+
+    net::Socket s = net::openUdp();
+    if (s == net::kInvalidSocket) {
+        logError("Socket creation failed: ", net::lastError());
+        return false;
+    }
+    if (!net::setBroadcast(s)) {
+        logError("Set broadcast option failed: ", net::lastError());
+        net::closeSocket(s);
+        return false;
+    }
+    if (!net::setReceiveTimeout(s, 100)) logError("Set socket timeout failed: ", net::lastError());
+
+    net::Endpoint local{0, localPort};
+    if (!localIp.empty()) net::parseAddress(localIp, &local.address);
+    if (!net::bindTo(s, local)) {
+        logError("Bind failed: ", net::lastError());
+        net::closeSocket(s);
+        return false;
+    }
+    udpSocket.store(s);
+    logInfo("Bound to ", localIp.empty() ? std::string("0.0.0.0") : localIp, ":", localPort);
+    return true;
+}
+
+void QuilvaneUdp::setTarget(const std::string& ip, std::uint16_t port) {
+    std::lock_guard lock(sendMutex);
+    targetIp = ip;
+    targetPort = port;
+    targetAddress = net::Endpoint{0, port};
+    net::parseAddress(ip, &targetAddress.address);
+    logInfo("Target set to: ", ip, ":", port);
+}
+
+bool QuilvaneUdp::send(const std::uint8_t* data, int length) {
+    if (udpSocket.load() == net::kInvalidSocket) {
+        logError("Socket not initialized");
+        return false;
+    }
+    std::lock_guard lock(sendMutex);
+    if (targetIp.empty()) {
+        logError("Target not set");
+        return false;
+    }
+    net::Socket s = udpSocket.load();
+    if (s == net::kInvalidSocket) {  // stopped meanwhile
+        logError("Socket not initialized");
+        return false;
+    }
+    if (net::sendTo(s, data, length, targetAddress) == -1) {
+        logError("Send failed: ", net::lastError());
+        return false;
+    }
+    return true;
+}
+
+bool QuilvaneUdp::startReceive(bool startPaused) {
+    if (running.load()) return true;
+    if (udpSocket.load() == net::kInvalidSocket) {
+        logError("Socket not initialized");
+        return false;
+    }
+    {
+        std::lock_guard lock(stateMutex);
+        paused = startPaused;
+    }
+    running.exchange(true);
+    receiveThread = std::thread(&QuilvaneUdp::receiveLoop, this);
+    if (!startPaused) stateChanged.notify_one();
+    return true;
+}
+
+void QuilvaneUdp::stop() {
+    running.exchange(false);
+    {
+        std::lock_guard lock(stateMutex);  // a thread about to wait is asleep by now
+    }
+    stateChanged.notify_one();
+    if (receiveThread.joinable()) receiveThread.join();
+    std::lock_guard lock(sendMutex);
+    net::closeSocket(udpSocket.exchange(net::kInvalidSocket));
+}
+
+void QuilvaneUdp::setPaused(bool value) {
+    {
+        std::lock_guard lock(stateMutex);
+        paused = value;
+    }
+    if (!value) stateChanged.notify_one();
+}
+
+void QuilvaneUdp::clearResults() {
+    std::lock_guard lock(resultMutex);
+    deviceInfos.clear();
+    pelixRecords.clear();
+}
+
+std::vector<DeviceInfo> QuilvaneUdp::deviceInfoResults() {
+    std::lock_guard lock(resultMutex);
+    return deviceInfos;
+}
+
+std::vector<PelixDeviceRecord> QuilvaneUdp::pelixResults() {
+    std::lock_guard lock(resultMutex);
+    return pelixRecords;
+}
+
+void QuilvaneUdp::receiveLoop() {
+    logInfo("Receive thread started");
+    std::uint8_t datagram[kDatagramSize];
+    while (running.load()) {
+        {
+            std::unique_lock lock(stateMutex);
+            stateChanged.wait(lock, [&] { return !paused || !running.load(); });
+        }
+        if (!running.load()) break;
+
+        int n = net::receiveFrom(udpSocket.load(), datagram, kDatagramSize, nullptr);
+        if (!running.load()) break;
+        if (n == -1) {
+            int code = net::lastError();
+            if (code == net::kErrTimedOut) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            } else if (code != net::kErrShutdown && code != net::kErrInterrupted) {
+                logError("Receive error: ", code);
+            }
+            continue;
+        }
+        classify(datagram, n);
+    }
+    logInfo("Receive thread stopped");
+}
+
+void QuilvaneUdp::classify(const std::uint8_t* datagram, int n) {
+    std::uint8_t rotated[kDatagramSize];
+    for (int i = 0; i < n; ++i) rotated[i] = rotateRight2(datagram[i]);
+
+    if (n > 6 && ((rotated[4] << 8) | rotated[5]) + 10 == n) {
+        const int textLength = n - 10;
+        if (textLength >= kJsonTextSize) {
+            logError("Search reply too long, dropped: ", textLength);
+            return;
+        }
+        char text[kJsonTextSize];
+        std::memcpy(text, rotated + 6, static_cast<std::size_t>(textLength));
+        text[textLength] = '\0';
+        DeviceInfo info{};
+        parseDeviceInfo(text, info);
+        std::lock_guard lock(resultMutex);
+        deviceInfos.push_back(info);
+        return;
+    }
+    if (n == static_cast<int>(sizeof(PelixDeviceRecord)) && rotated[0] == 0x00 && rotated[1] == 0x02 &&
+        rotated[2] == 0x00 && rotated[3] == 0x02) {
+        PelixDeviceRecord record;
+        std::memcpy(record.bytes, rotated, sizeof record.bytes);
+        std::lock_guard lock(resultMutex);
+        pelixRecords.push_back(record);
+        return;
+    }
+    // CAN traffic: each datagram by itself, no reassembly across datagrams.
+    auto frames = decodePackets(datagram, n);
+    if (auto* store = ReceiveFrameStore::instance()) store->push(0, frames);
+}
+
+}  // namespace quilvane
