@@ -8,6 +8,8 @@ if(WIN32)
   endif()
   add_library(quilvane_cjson STATIC "${QUILVANE_CJSON_SOURCE_DIR}/cJSON.c")
   target_include_directories(quilvane_cjson SYSTEM PUBLIC "${QUILVANE_CJSON_SOURCE_DIR}")
+  # Linked into the DLL, never exported from it.
+  target_compile_definitions(quilvane_cjson PUBLIC CJSON_HIDE_SYMBOLS)
   add_library(cjson::cjson ALIAS quilvane_cjson)
 else()
   find_package(PkgConfig REQUIRED)

@@ -120,7 +120,7 @@ QUILVANE_API int QUILVANE_CALL QUILVANE_Close(int handle) {
 QUILVANE_API int QUILVANE_CALL QUILVANE_Recv(void) { return -1; }
 
 // One function under two names.
-QUILVANE_API int QUILVANE_CALL QUILVANE_Send(void) __attribute__((alias("QUILVANE_Recv")));
+QUILVANE_API int QUILVANE_CALL QUILVANE_Send(void) __attribute__((alias("QUILVANE_Recv"), nothrow));
 
 QUILVANE_API int QUILVANE_CALL QUILVANE_Recv_CAN(int handle, int channel, CanFrame* frames, int maxCount) {
     return guarded(-1, [&] {

@@ -48,19 +48,19 @@ int runProbe(const std::uint8_t* deviceId, const std::uint8_t* address, int time
 }  // namespace
 
 std::vector<std::uint8_t> pelixProbeRequest(const std::uint8_t* deviceId) {
-    std::vector<std::uint8_t> request = {0x00, 0x02, 0x00, 0x02};
-    request.insert(request.end(), deviceId, deviceId + 6);
-    for (std::uint8_t b : {0xA1, 0x14, 0x00, 0x02, 0x00, 0x00, 0xFF, 0x19, 0xA7, 0xB5, 0xCC}) request.push_back(b);
+    std::vector<std::uint8_t> request = {0x00, 0x02, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0xA1,
+                                         0x14, 0x00, 0x02, 0x00, 0x00, 0xFF, 0x19, 0xA7, 0xB5, 0xCC};
+    std::memcpy(request.data() + 4, deviceId, 6);
     for (auto& b : request) b = rotateLeft2(b);
     return request;
 }
 
 std::vector<std::uint8_t> vciProbeRequest(const std::uint8_t* deviceId) {
-    std::vector<std::uint8_t> request = {0xAA, 0x04};
-    request.insert(request.end(), deviceId, deviceId + 6);
-    for (std::uint8_t b : {0xAA, 0xFE, 0x06, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x10}) request.push_back(b);
-    request.push_back(xorChecksum(request.data() + 8, 10));
-    request.push_back(crc8(request.data(), request.size()));
+    std::vector<std::uint8_t> request = {0xAA, 0x04, 0,    0,    0,    0,    0,    0,    0xAA, 0xFE,
+                                         0x06, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x10, 0,    0};
+    std::memcpy(request.data() + 2, deviceId, 6);
+    request[18] = xorChecksum(request.data() + 8, 10);
+    request[19] = crc8(request.data(), 19);
     return request;
 }
 
