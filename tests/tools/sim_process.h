@@ -1,0 +1,43 @@
+// Runs quilvane-sim (path from QUILVANE_SIM) as a child process and reads
+// its ready and summary lines. The child is always killed on destruction.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+class SimProcess {
+  public:
+    explicit SimProcess(const std::vector<std::string>& args);
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // The words of the ready line after "ready"; empty if none came.
+    std::vector<std::string> ready();
+    // The port of the first ADDR:PORT (or KIND=ADDR:PORT) word of the ready line.
+    uint16_t readyPort(size_t word = 1);
+    // Asks the simulator to end, as Ctrl-C would.
+    void terminate();
+    // Waits for the summary line and the exit; key -> value.
+    std::map<std::string, uint64_t> summary();
+    int exitStatus() const { return exitStatus_; }
+    std::string errors();  // everything written to stderr so far, after the exit
+
+  private:
+    std::string readLine();
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    std::string buffered_;
+    std::vector<std::string> ready_;
+    int exitStatus_ = -1;
+};
+
+// Runs the simulator to the end with these arguments; returns its exit
+// status and fills `errors` with its stderr.
+int runSim(const std::vector<std::string>& args, std::string& errors);
