@@ -188,7 +188,11 @@ Socket acceptFrom(Socket listener, Endpoint* peer) {
 
 int sendBytes(Socket s, const void* data, int length) {
     ssize_t n = ::send(fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
-    return n < 0 ? fail(errno) : static_cast<int>(n);
+    if (n >= 0) return static_cast<int>(n);
+    // Linux says EPIPE once the peer has reset or closed the connection,
+    // where Windows says WSAECONNRESET; the library never half-closes a
+    // socket it still sends on.
+    return fail(errno == EPIPE ? ECONNRESET : errno);
 }
 
 int receiveBytes(Socket s, void* buffer, int capacity) {

@@ -34,6 +34,13 @@ public:
         }
     }
 
+    // For markers that must not be lost: ignores the bound.
+    void pushAlways(Chunk&& chunk) {
+        std::lock_guard lock(mutex_);
+        chunks_.push_back(std::move(chunk));
+        ready_.notify_one();
+    }
+
     // Waits for a chunk while running is set. False when the queue is empty
     // and running has been cleared: the processing thread ends.
     bool waitPop(Chunk& out, const std::atomic<bool>& running) {

@@ -155,10 +155,9 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
         net::shutdownBoth(sock);
         net::closeSocket(sock);
     }
-    {
-        std::lock_guard lock(cacheMutex);
-        clientCaches.erase(serial);
-    }
+    // The device's cache goes once the processing thread has taken every
+    // chunk queued before this marker, so no tail of the stream is cut off.
+    chunkQueue.pushAlways(ClientChunk{sock, serial, {}, handle});
     logInfo("Client disconnected: ", number);
 }
 
@@ -167,7 +166,12 @@ void QuilvaneTcpServer::processLoop() {
     ClientChunk chunk;
     while (running.load()) {
         if (!chunkQueue.waitPop(chunk, running)) break;
-        if (!chunk.data.empty()) processChunk(chunk);
+        if (!chunk.data.empty()) {
+            processChunk(chunk);
+        } else {
+            std::lock_guard lock(cacheMutex);
+            clientCaches.erase(chunk.serial);
+        }
     }
     logInfo("Process thread stopped");
 }

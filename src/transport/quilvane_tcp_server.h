@@ -33,6 +33,7 @@ public:
 private:
     // Socket numbers come back once closed, so each connection also gets a
     // serial number: a late chunk of a gone device never meets a new one.
+    // A chunk without data marks the end of a device's stream.
     struct ClientChunk {
         net::Socket sock = net::kInvalidSocket;
         std::uint64_t serial = 0;

@@ -1,0 +1,76 @@
+/* Talks to one device over TCP: sends a few frames, prints every frame that
+ * comes back in candump's log format, and closes.
+ *
+ *   quilvane_demo ADDRESS PORT
+ *
+ * Uses nothing but the public header. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/time.h>
+
+#include "quilvane_sdk.h"
+
+enum { kFramesToSend = 4, kPollRounds = 2500 };
+
+/* candump log line: "(seconds.micro) canN ID#DATA"; CAN FD frames (more than
+ * 8 data bytes) as "ID##F DATA" with F the low digit of the flags word. */
+static void printFrame(const CanFrame* f) {
+    struct timeval now;
+    gettimeofday(&now, NULL);
+    printf("(%ld.%06ld) can%u ", (long)now.tv_sec, (long)now.tv_usec, f->channel);
+    printf(f->id > 0x7FF ? "%08X" : "%03X", f->id);
+    if (f->dataLength > 8) {
+        printf("##%X", f->flags & 0xF);
+    } else {
+        printf("#");
+    }
+    for (int i = 0; i < f->dataLength && i < 64; ++i) printf("%02X", f->data[i]);
+    printf("\n");
+}
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: %s ADDRESS PORT\n", argv[0]);
+        return 2;
+    }
+    QUILVANE_Init();
+
+    OpenParams params;
+    memset(&params, 0, sizeof params);
+    params.type = QUILVANE_TCP_CLIENT;
+    strncpy(params.remoteIp, argv[1], sizeof params.remoteIp - 1);
+    params.remotePort = (uint16_t)atoi(argv[2]);
+    int handle = QUILVANE_Open(&params);
+    if (handle < 0) {
+        fprintf(stderr, "could not connect to %s:%s\n", argv[1], argv[2]);
+        QUILVANE_Exit();
+        return 1;
+    }
+
+    for (int i = 0; i < kFramesToSend; ++i) {
+        CanFrame frame;
+        memset(&frame, 0, sizeof frame);
+        frame.id = 0x123 + (uint32_t)i;
+        frame.dataLength = i == kFramesToSend - 1 ? 12 : 2; /* the last one is CAN FD */
+        for (int b = 0; b < frame.dataLength; ++b) frame.data[b] = (uint8_t)(0x11 * (b + 1));
+        QUILVANE_Send_CAN(handle, &frame);
+    }
+
+    /* QUILVANE_Recv_CAN waits at most about 2 ms, so this polls for a few seconds at most. */
+    int received = 0;
+    for (int round = 0; round < kPollRounds && received < kFramesToSend; ++round) {
+        CanFrame frames[16];
+        int n = QUILVANE_Recv_CAN(handle, 0, frames, 16);
+        for (int i = 0; i < n; ++i) printFrame(&frames[i]);
+        if (n > 0) received += n;
+    }
+
+    QUILVANE_Close(handle);
+    QUILVANE_Exit();
+    if (received != kFramesToSend) {
+        fprintf(stderr, "received %d of %d frames\n", received, kFramesToSend);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Everything CI checks: installs what is missing, builds, and runs every test
+# (native, with AddressSanitizer + UndefinedBehaviorSanitizer, with
+# ThreadSanitizer), the decoder fuzzer for a bounded time, and the Windows
+# DLLs under wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+stage() { printf '\n=== %s ===\n' "$*"; }
+
+build_and_test() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DQUILVANE_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j2
+  (cd "$dir" && ctest --output-on-failure -j2 --timeout 300)
+}
+
+stage "native build and tests"
+build_and_test build
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+build_and_test build-asan -DQUILVANE_SANITIZE=address,undefined -DQUILVANE_BUILD_BENCH=OFF
+stage "ThreadSanitizer"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build_and_test build-tsan -DQUILVANE_SANITIZE=thread -DQUILVANE_BUILD_BENCH=OFF
+stage "decoder fuzzing"
+bash scripts/fuzz.sh 60
+stage "Windows DLLs"
+bash scripts/windows-check.sh
+stage "all checks passed"
