@@ -1,0 +1,77 @@
+#include "buffering/receive_frame_store.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace quilvane {
+
+ReceiveFrameStore* ReceiveFrameStore::instance() {
+    return Singleton<ReceiveFrameStore>::instance();
+}
+
+void ReceiveFrameStore::destroyInstance() {
+    Singleton<ReceiveFrameStore>::destroy();
+}
+
+ReceiveFrameStore::~ReceiveFrameStore() {
+    std::lock_guard lock(mutex_);
+    handles_.clear();
+}
+
+void ReceiveFrameStore::push(std::int32_t handle, const std::vector<CanFrame>& frames) {
+    std::lock_guard lock(mutex_);
+    ChannelQueues& channels = handles_[handle];
+    // A pass usually carries one channel's frames: append runs of one
+    // channel at a time and trim each queue once per run.
+    for (auto run = frames.begin(); run != frames.end();) {
+        const std::uint8_t channel = run->channel;
+        const auto runEnd =
+            std::find_if(run, frames.end(), [channel](const CanFrame& f) { return f.channel != channel; });
+        FrameQueue& queue = channels[channel];
+        queue.insert(queue.end(), run, runEnd);
+        if (queue.size() > kMaxFramesPerQueue) {
+            queue.erase(queue.begin(),
+                        queue.begin() + static_cast<std::ptrdiff_t>(queue.size() - kMaxFramesPerQueue));
+        }
+        run = runEnd;
+    }
+    arrived_.notify_all();
+}
+
+std::int32_t ReceiveFrameStore::pop(std::int32_t handle, std::int32_t channel, CanFrame* out,
+                                    std::int32_t maxCount) {
+    std::unique_lock lock(mutex_);
+    const auto channels = handles_.find(handle);
+    if (channels == handles_.end())
+        return 0;
+    const auto found = channels->second.find(static_cast<std::uint8_t>(channel & 0xFF));
+    if (found == channels->second.end())
+        return 0;
+
+    // Entries are never removed while the store lives, so the queue outlives
+    // the wait.
+    FrameQueue& queue = found->second;
+    if (queue.empty()) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
+        arrived_.wait_until(lock, deadline, [&queue] { return !queue.empty(); });
+    }
+    if (maxCount <= 0 || out == nullptr)
+        return 0;
+
+    const std::size_t count = std::min(queue.size(), static_cast<std::size_t>(maxCount));
+    const auto last = queue.begin() + static_cast<std::ptrdiff_t>(count);
+    std::copy(queue.begin(), last, out);
+    queue.erase(queue.begin(), last);
+    return static_cast<std::int32_t>(count);
+}
+
+void ReceiveFrameStore::clear(std::int32_t handle) {
+    std::lock_guard lock(mutex_);
+    const auto channels = handles_.find(handle);
+    if (channels == handles_.end())
+        return;
+    for (auto& [channel, queue] : channels->second)
+        FrameQueue().swap(queue);
+}
+
+}  // namespace quilvane

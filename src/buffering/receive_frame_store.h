@@ -1,0 +1,56 @@
+// Received frames waiting for the application, one bounded queue per
+// connection handle and device channel.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "common/singleton.h"
+#include "quilvane_sdk.h"
+
+namespace quilvane {
+
+class ReceiveFrameStore {
+  public:
+    // The process-wide store, created on first use; nullptr once
+    // destroyInstance() ran.
+    static ReceiveFrameStore* instance();
+    // Frees the store and everything in it; waiting readers are not woken,
+    // so nothing may be inside pop or clear.
+    static void destroyInstance();
+
+    static constexpr std::size_t kMaxFramesPerQueue = 204800;
+
+    // Files each frame in the queue of its channel, dropping the oldest frames
+    // of a queue beyond kMaxFramesPerQueue, and wakes every waiting reader
+    // (once, also for an empty push). Creates the handle's entry.
+    void push(std::int32_t handle, const std::vector<CanFrame>& frames);
+
+    // Moves up to maxCount of the oldest frames of (handle, low 8 bits of
+    // channel) into out. When that queue exists but is empty, waits up to
+    // 2 ms for frames; when it was never created, returns 0 at once.
+    std::int32_t pop(std::int32_t handle, std::int32_t channel, CanFrame* out, std::int32_t maxCount);
+
+    // Empties every channel queue of the handle and releases their memory;
+    // the queues themselves stay.
+    void clear(std::int32_t handle);
+
+  private:
+    friend class Singleton<ReceiveFrameStore>;
+    ReceiveFrameStore() = default;
+    ~ReceiveFrameStore();
+
+    using FrameQueue = std::deque<CanFrame>;
+    using ChannelQueues = std::map<std::uint8_t, FrameQueue>;
+
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::map<std::int32_t, ChannelQueues> handles_;
+};
+
+}  // namespace quilvane
