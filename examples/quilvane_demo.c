@@ -8,10 +8,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "quilvane_sdk.h"
 
-enum { kFramesToSend = 4, kPollRounds = 2500 };
+enum { kFramesToSend = 4, kWaitSeconds = 5 };
 
 /* candump log line: "(seconds.micro) canN ID#DATA"; CAN FD frames (more than
  * 8 data bytes) as "ID##F DATA" with F the low digit of the flags word. */
@@ -57,13 +59,19 @@ int main(int argc, char** argv) {
         QUILVANE_Send_CAN(handle, &frame);
     }
 
-    /* QUILVANE_Recv_CAN waits at most about 2 ms, so this polls for a few seconds at most. */
+    /* QUILVANE_Recv_CAN waits at most about 2 ms, and not at all before the
+     * first frame of a channel arrived: poll, with a pause when nothing came. */
     int received = 0;
-    for (int round = 0; round < kPollRounds && received < kFramesToSend; ++round) {
+    time_t giveUp = time(NULL) + kWaitSeconds;
+    while (received < kFramesToSend && time(NULL) < giveUp) {
         CanFrame frames[16];
         int n = QUILVANE_Recv_CAN(handle, 0, frames, 16);
         for (int i = 0; i < n; ++i) printFrame(&frames[i]);
-        if (n > 0) received += n;
+        if (n > 0) {
+            received += n;
+        } else {
+            usleep(1000);
+        }
     }
 
     QUILVANE_Close(handle);

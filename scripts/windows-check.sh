@@ -9,11 +9,11 @@ expected=$(grep -E '^\s+QUILVANE_' src/api/QUILVANE_SDK.def | tr -d ' ' | sort)
 
 for arch in i686 x86_64; do
   dir=build-windows-$arch
-  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-$arch.cmake -DCMAKE_BUILD_TYPE=Release \
+  cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-$arch.cmake -DCMAKE_BUILD_TYPE=Release \
     -DQUILVANE_CJSON_SOURCE_DIR="$PWD/$cjson" -DQUILVANE_WERROR=ON >/dev/null
   cmake --build "$dir" -j2 >/dev/null
   exported=$($arch-w64-mingw32-objdump -p "$dir/src/QUILVANE_SDK.dll" |
-    sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -oE '\] \S+' | cut -c3- | sort)
+    sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -E '^\s+\[' | grep -oE '\] \S+' | cut -c3- | sort)
   if [ "$exported" != "$expected" ]; then
     echo "FAILED: $arch DLL exports differ from the public names:"
     diff <(echo "$expected") <(echo "$exported") || true
