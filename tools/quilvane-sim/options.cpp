@@ -264,6 +264,7 @@ ParseResult parseOptions(int argc, char** argv, Options& options, std::string& e
                  s.respond.push_back(parseName(o, part, kinds));
              }
          }},
+        {"--device", [&](auto&, auto& v) { s.device = v; }},
         {"--bind",
          [&](auto& o, auto& v) {
              requireIpv4(o, v);

@@ -55,6 +55,7 @@ struct Options {
     // Responders
     std::vector<ResponderKind> respond;
     std::string bindAddress = "0.0.0.0";
+    std::string device;  // answer only what arrives on this interface
     uint16_t searchPort = 10550;
     uint16_t pelixPort = 10551;
     uint16_t vciPort = 58121;

@@ -56,6 +56,7 @@ Bounds (the run always ends by itself):
 
 Responders:
   --bind ADDR               address of the responder sockets (0.0.0.0).
+  --device IFNAME           answer only requests that arrive on this interface.
   --search-port P, --pelix-port P, --vci-port P
                             override 10550, 10551, 58121 (0 = any free port).
   --device-id HEX12         this device's 6-byte identifier (001A2B3C4D5E).
