@@ -27,12 +27,7 @@ void ReceiveFrameStore::push(std::int32_t handle, const std::vector<CanFrame>& f
         const std::uint8_t channel = run->channel;
         const auto runEnd =
             std::find_if(run, frames.end(), [channel](const CanFrame& f) { return f.channel != channel; });
-        FrameQueue& queue = channels[channel];
-        queue.insert(queue.end(), run, runEnd);
-        if (queue.size() > kMaxFramesPerQueue) {
-            queue.erase(queue.begin(),
-                        queue.begin() + static_cast<std::ptrdiff_t>(queue.size() - kMaxFramesPerQueue));
-        }
+        channels[channel].append(&*run, static_cast<std::size_t>(runEnd - run), kMaxFramesPerQueue);
         run = runEnd;
     }
     arrived_.notify_all();
@@ -50,19 +45,14 @@ std::int32_t ReceiveFrameStore::pop(std::int32_t handle, std::int32_t channel, C
 
     // Entries are never removed while the store lives, so the queue outlives
     // the wait.
-    FrameQueue& queue = found->second;
+    FrameRing& queue = found->second;
     if (queue.empty()) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
         arrived_.wait_until(lock, deadline, [&queue] { return !queue.empty(); });
     }
     if (maxCount <= 0 || out == nullptr)
         return 0;
-
-    const std::size_t count = std::min(queue.size(), static_cast<std::size_t>(maxCount));
-    const auto last = queue.begin() + static_cast<std::ptrdiff_t>(count);
-    std::copy(queue.begin(), last, out);
-    queue.erase(queue.begin(), last);
-    return static_cast<std::int32_t>(count);
+    return static_cast<std::int32_t>(queue.take(out, static_cast<std::size_t>(maxCount)));
 }
 
 void ReceiveFrameStore::clear(std::int32_t handle) {
@@ -71,7 +61,7 @@ void ReceiveFrameStore::clear(std::int32_t handle) {
     if (channels == handles_.end())
         return;
     for (auto& [channel, queue] : channels->second)
-        FrameQueue().swap(queue);
+        queue.release();
 }
 
 }  // namespace quilvane

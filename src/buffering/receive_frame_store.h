@@ -5,11 +5,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <vector>
 
+#include "buffering/frame_ring.h"
 #include "common/singleton.h"
 #include "quilvane_sdk.h"
 
@@ -45,8 +45,7 @@ class ReceiveFrameStore {
     ReceiveFrameStore() = default;
     ~ReceiveFrameStore();
 
-    using FrameQueue = std::deque<CanFrame>;
-    using ChannelQueues = std::map<std::uint8_t, FrameQueue>;
+    using ChannelQueues = std::map<std::uint8_t, FrameRing>;
 
     std::mutex mutex_;
     std::condition_variable arrived_;
