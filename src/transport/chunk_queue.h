@@ -21,12 +21,15 @@ public:
     // drop message stays in order with the queue) and drops it.
     template <class OnFull>
     void push(Chunk&& chunk, bool wakeAll, OnFull&& onFull) {
-        std::lock_guard lock(mutex_);
-        if (chunks_.size() >= kMaxChunks) {
-            onFull();
-            return;
+        {
+            std::lock_guard lock(mutex_);
+            if (chunks_.size() >= kMaxChunks) {
+                onFull();
+                return;
+            }
+            chunks_.push_back(std::move(chunk));
         }
-        chunks_.push_back(std::move(chunk));
+        // Woken after the unlock, the processing thread finds the mutex free.
         if (wakeAll) {
             ready_.notify_all();
         } else {

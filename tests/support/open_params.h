@@ -1,6 +1,7 @@
 // OpenParams as tests write them.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -10,9 +11,9 @@ inline OpenParams openParams(std::uint32_t type, const std::string& localIp = ""
                              const std::string& remoteIp = "", std::uint16_t remotePort = 0) {
     OpenParams p{};
     p.type = type;
-    std::strncpy(p.localIp, localIp.c_str(), sizeof p.localIp - 1);
+    std::memcpy(p.localIp, localIp.data(), std::min(localIp.size(), sizeof p.localIp - 1));
     p.localPort = localPort;
-    std::strncpy(p.remoteIp, remoteIp.c_str(), sizeof p.remoteIp - 1);
+    std::memcpy(p.remoteIp, remoteIp.data(), std::min(remoteIp.size(), sizeof p.remoteIp - 1));
     p.remotePort = remotePort;
     return p;
 }

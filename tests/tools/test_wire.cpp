@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -69,7 +70,7 @@ std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& stream, std::ve
             packet.frames.push_back({packet.bytes[1], bigEndian(r, 8),
                                      static_cast<uint32_t>(bigEndian(r + 8, 4)),
                                      static_cast<uint16_t>(bigEndian(r + 12, 2)), r[14],
-                                     std::vector<uint8_t>(r + 16, r + 16 + r[15])});
+                                     std::vector<uint8_t>(r + 16, r + 16 + std::min<size_t>(r[15], size - 16))});
         }
         packets.push_back(std::move(packet));
         p += n + 7;
