@@ -10,8 +10,9 @@ seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILVANE_FUZZ_BUILD_DIR:-$root/build-codec-fuzz}
 
+mkdir -p "$build"
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DQUILVANE_BUILD_FUZZ=ON -DQUILVANE_BUILD_TESTS=OFF \
-    -DQUILVANE_BUILD_BENCH=OFF >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
+    -DQUILVANE_BUILD_BENCH=OFF >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" --target decoder_fuzz -j2
 
 # The committed seeds stay as they are; what the fuzzer finds goes to a
