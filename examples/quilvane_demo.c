@@ -15,15 +15,16 @@
 
 enum { kFramesToSend = 4, kWaitSeconds = 5 };
 
-/* candump log line: "(seconds.micro) canN ID#DATA"; CAN FD frames (more than
- * 8 data bytes) as "ID##F DATA" with F the low digit of the flags word. */
+/* candump log line: "(seconds.micro) canN ID#DATA". CAN FD frames (flag 0x4,
+ * or more than 8 data bytes) as "ID##F DATA" with F the low digit of the
+ * flags word: 0x1 bit rate switch, 0x2 error state, 0x4 CAN FD. */
 static void printFrame(const CanFrame* f) {
     struct timeval now;
     gettimeofday(&now, NULL);
     printf("(%ld.%06ld) can%u ", (long)now.tv_sec, (long)now.tv_usec, f->channel);
     printf(f->id > 0x7FF ? "%08X" : "%03X", f->id);
-    if (f->dataLength > 8) {
-        printf("##%X", f->flags & 0xF);
+    if ((f->flags & 0x4) || f->dataLength > 8) {
+        printf("##%X", (f->flags & 0xF) | 0x4);
     } else {
         printf("#");
     }
@@ -54,7 +55,12 @@ int main(int argc, char** argv) {
         CanFrame frame;
         memset(&frame, 0, sizeof frame);
         frame.id = 0x123 + (uint32_t)i;
-        frame.dataLength = i == kFramesToSend - 1 ? 12 : 2; /* the last one is CAN FD */
+        if (i == kFramesToSend - 1) { /* the last one is CAN FD, with bit rate switch */
+            frame.flags = 0x4 | 0x1;
+            frame.dataLength = 12;
+        } else {
+            frame.dataLength = 2;
+        }
         for (int b = 0; b < frame.dataLength; ++b) frame.data[b] = (uint8_t)(0x11 * (b + 1));
         QUILVANE_Send_CAN(handle, &frame);
     }
