@@ -3,18 +3,19 @@
 # its baseline from the same run (medians of repeated, randomly interleaved
 # runs, so both see the same machine load).
 #   scripts/bench.sh
-# QUILVANE_BENCH_BUILD_DIR (default build-codec) and QUILVANE_BENCH_REPETITIONS
-# (default 5) adjust it.
+# QUILVANE_BENCH_BUILD_DIR (default build) and QUILVANE_BENCH_REPETITIONS
+# (default 5) adjust it. Transport figures run against the device simulator
+# on loopback.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QUILVANE_BENCH_BUILD_DIR:-$root/build-codec}
+build=${QUILVANE_BENCH_BUILD_DIR:-$root/build}
 repetitions=${QUILVANE_BENCH_REPETITIONS:-5}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -DQUILVANE_WERROR=ON >/dev/null
 fi
-cmake --build "$build" --target codec_bench store_bench -j2 >/dev/null
+cmake --build "$build" --target codec_bench store_bench transport_bench quilvane-sim -j2 >/dev/null
 
 results=$build/bench-results
 mkdir -p "$results"
@@ -29,6 +30,9 @@ run codec "$build/bench/codec_bench" "${repeated[@]}"
 run store "$build/bench/store_bench" --benchmark_filter='PushPop|Baseline' "${repeated[@]}"
 # Resident memory is read from /proc, so this runs alone in a fresh process.
 run memory "$build/bench/store_bench" --benchmark_filter=MemoryAtBound
+# Each transport benchmark bounds its own runs; the library's log lines are dropped.
+export QUILVANE_SIM=$build/tools/quilvane-sim/quilvane-sim
+run transport "$build/bench/transport_bench"
 
 /usr/bin/python3 - "$results" <<'PY'
 import json, sys, pathlib
@@ -65,4 +69,20 @@ report("store", store, "Mframe/s", copies, "Mframe/s", store / copies, ">= 5 M/s
 
 memory = get("BM_StoreMemoryAtBound", "resident_per_frame_bytes")
 report("memory", memory, "x frames", 1.0, "x frames", memory, "<= 1.25", memory <= 1.25)
+
+send = get("BM_SendCan", "items_per_second") / 1e3
+raw_send = get("BM_RawSend", "items_per_second") / 1e3
+report("send", send, "k/s", raw_send, "k/s", send / raw_send, ">= 0.9", send / raw_send >= 0.9)
+
+receive = get("BM_ReceiveStream", "items_per_second") / 1e3
+raw_receive = get("BM_RawReceiveDecode", "items_per_second") / 1e3
+report("receive", receive, "kframe/s", raw_receive, "kframe/s", receive / raw_receive, ">= 0.5",
+       receive / raw_receive >= 0.5)
+
+for stat in ("median_us", "p99_us"):
+    rtt = get("BM_RoundTrip", stat)
+    raw_rtt = get("BM_RawRoundTrip", stat)
+    goal = "<= 2" if stat == "median_us" else "(none)"
+    report("rtt " + stat[:3], rtt, "us", raw_rtt, "us", rtt / raw_rtt, goal,
+           rtt / raw_rtt <= 2 if stat == "median_us" else True)
 PY

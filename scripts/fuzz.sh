@@ -8,7 +8,7 @@ set -euo pipefail
 
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QUILVANE_FUZZ_BUILD_DIR:-$root/build-codec-fuzz}
+build=${QUILVANE_FUZZ_BUILD_DIR:-$root/build-fuzz}
 
 mkdir -p "$build"
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DQUILVANE_BUILD_FUZZ=ON -DQUILVANE_BUILD_TESTS=OFF \
