@@ -28,7 +28,8 @@ static void printFrame(const CanFrame* f) {
     } else {
         printf("#");
     }
-    for (int i = 0; i < f->dataLength && i < 64; ++i) printf("%02X", f->data[i]);
+    for (int i = 0; i < f->dataLength && i < 64; ++i)
+        printf("%02X", f->data[i]);
     printf("\n");
 }
 
@@ -61,7 +62,8 @@ int main(int argc, char** argv) {
         } else {
             frame.dataLength = 2;
         }
-        for (int b = 0; b < frame.dataLength; ++b) frame.data[b] = (uint8_t)(0x11 * (b + 1));
+        for (int b = 0; b < frame.dataLength; ++b)
+            frame.data[b] = (uint8_t)(0x11 * (b + 1));
         QUILVANE_Send_CAN(handle, &frame);
     }
 
@@ -72,7 +74,8 @@ int main(int argc, char** argv) {
     while (received < kFramesToSend && time(NULL) < giveUp) {
         CanFrame frames[16];
         int n = QUILVANE_Recv_CAN(handle, 0, frames, 16);
-        for (int i = 0; i < n; ++i) printFrame(&frames[i]);
+        for (int i = 0; i < n; ++i)
+            printFrame(&frames[i]);
         if (n > 0) {
             received += n;
         } else {

@@ -94,14 +94,14 @@ typedef struct CanFrame {
  * their field. Fields the reply did not carry as text are all zero; a reply
  * whose JSON text does not parse gives a record of zeros. */
 typedef struct DeviceInfo {
-    char model[16];        /* "ProMod" */
-    char kernelVersion[8]; /* "KerVers" */
+    char model[16];          /* "ProMod" */
+    char kernelVersion[8];   /* "KerVers" */
     char softwareVersion[8]; /* "SoftVers" */
     char hardwareVersion[8]; /* "HardVers" */
-    char serialNumber[10]; /* "SerialNum" */
-    char name[16];         /* "ProName" */
-    uint8_t ipv4[4];       /* "IPv4", first dotted number first */
-    uint8_t mac[6];        /* "MAC", dotted decimal numbers */
+    char serialNumber[10];   /* "SerialNum" */
+    char name[16];           /* "ProName" */
+    uint8_t ipv4[4];         /* "IPv4", first dotted number first */
+    uint8_t mac[6];          /* "MAC", dotted decimal numbers */
 } DeviceInfo;
 
 /* A PELIX family device's answer to QUILVANE_SearchPELIX, as the device sent

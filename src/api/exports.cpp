@@ -34,10 +34,12 @@ Result guarded(Result onFailure, Body&& body) {
 // during the wait.
 template <class Record, class Gather>
 int search(Record* out, Gather&& gather) {
-    if (out == nullptr) return 0;
+    if (out == nullptr)
+        return 0;
     return guarded(0, [&] {
         auto* registry = ConnectionRegistry::instance();
-        if (registry == nullptr) return 0;
+        if (registry == nullptr)
+            return 0;
         registry->clearDiscoveryResults();
         registry->resumeDiscovery();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -48,7 +50,8 @@ int search(Record* out, Gather&& gather) {
                                records.size() - QUILVANE_MAX_SEARCH_RESULTS);
             records.resize(QUILVANE_MAX_SEARCH_RESULTS);
         }
-        if (!records.empty()) std::memcpy(out, records.data(), records.size() * sizeof(Record));
+        if (!records.empty())
+            std::memcpy(out, records.data(), records.size() * sizeof(Record));
         return static_cast<int>(records.size());
     });
 }
@@ -58,7 +61,8 @@ int probe(const uint8_t* deviceId, const uint8_t* address, int timeoutMs, Probe&
     return guarded(-1, [&] {
         // The probe's own sockets rely on the socket layer that the
         // registry's discovery sockets started.
-        if (ConnectionRegistry::instance() == nullptr) return -1;
+        if (ConnectionRegistry::instance() == nullptr)
+            return -1;
         return run(deviceId, address, timeoutMs);
     });
 }
@@ -101,10 +105,12 @@ QUILVANE_API int QUILVANE_CALL QUILVANE_ProbeVCIDevice(const uint8_t* deviceId, 
 }
 
 QUILVANE_API int QUILVANE_CALL QUILVANE_Open(const OpenParams* params) {
-    if (params == nullptr) return -1;
+    if (params == nullptr)
+        return -1;
     return guarded(-1, [&] {
         auto* registry = ConnectionRegistry::instance();
-        if (registry == nullptr) return -1;
+        if (registry == nullptr)
+            return -1;
         int handle = registry->open(*params);
         return handle < 0 ? -1 : handle;
     });
@@ -117,7 +123,9 @@ QUILVANE_API int QUILVANE_CALL QUILVANE_Close(int handle) {
     });
 }
 
-QUILVANE_API int QUILVANE_CALL QUILVANE_Recv(void) { return -1; }
+QUILVANE_API int QUILVANE_CALL QUILVANE_Recv(void) {
+    return -1;
+}
 
 // One function under two names.
 QUILVANE_API int QUILVANE_CALL QUILVANE_Send(void) __attribute__((alias("QUILVANE_Recv"), nothrow));
@@ -125,7 +133,8 @@ QUILVANE_API int QUILVANE_CALL QUILVANE_Send(void) __attribute__((alias("QUILVAN
 QUILVANE_API int QUILVANE_CALL QUILVANE_Recv_CAN(int handle, int channel, CanFrame* frames, int maxCount) {
     return guarded(-1, [&] {
         auto* registry = ConnectionRegistry::instance();
-        if (registry == nullptr || frames == nullptr || !registry->isOpen(handle)) return -1;
+        if (registry == nullptr || frames == nullptr || !registry->isOpen(handle))
+            return -1;
         auto* store = ReceiveFrameStore::instance();
         return store == nullptr ? -1 : store->pop(handle, channel, frames, maxCount);
     });
@@ -134,24 +143,29 @@ QUILVANE_API int QUILVANE_CALL QUILVANE_Recv_CAN(int handle, int channel, CanFra
 QUILVANE_API int QUILVANE_CALL QUILVANE_Send_CAN(int handle, const CanFrame* frame) {
     return guarded(-1, [&] {
         auto* registry = ConnectionRegistry::instance();
-        if (registry == nullptr || frame == nullptr || !registry->isOpen(handle)) return -1;
+        if (registry == nullptr || frame == nullptr || !registry->isOpen(handle))
+            return -1;
         // The transport's own result shows only in its log lines.
         return quilvane::sendFrame(handle, *frame) == quilvane::FrameSendResult::NoSuchType ? -1 : 0;
     });
 }
 
-QUILVANE_API int QUILVANE_CALL QUILVANE_TimerSend_CAN(void) { return 0; }
+QUILVANE_API int QUILVANE_CALL QUILVANE_TimerSend_CAN(void) {
+    return 0;
+}
 
 QUILVANE_API void QUILVANE_CALL QUILVANE_Clear_Buffer(int handle) {
     guarded(0, [&] {
-        if (auto* store = ReceiveFrameStore::instance()) store->clear(handle);
+        if (auto* store = ReceiveFrameStore::instance())
+            store->clear(handle);
         return 0;
     });
 }
 
 QUILVANE_API void QUILVANE_CALL QUILVANE_Clear_Send_Buffer(int handle) {
     guarded(0, [&] {
-        if (auto* queue = SendQueue::instance()) queue->clear(handle);
+        if (auto* queue = SendQueue::instance())
+            queue->clear(handle);
         return 0;
     });
 }

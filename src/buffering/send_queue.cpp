@@ -9,24 +9,35 @@
 
 namespace quilvane {
 
-SendQueue* SendQueue::instance() { return Singleton<SendQueue>::instance(); }
-void SendQueue::destroyInstance() { Singleton<SendQueue>::destroy(); }
+SendQueue* SendQueue::instance() {
+    return Singleton<SendQueue>::instance();
+}
+void SendQueue::destroyInstance() {
+    Singleton<SendQueue>::destroy();
+}
 
-SendQueue::SendQueue() { start(); }
-SendQueue::~SendQueue() { stop(); }
+SendQueue::SendQueue() {
+    start();
+}
+SendQueue::~SendQueue() {
+    stop();
+}
 
 void SendQueue::start() {
-    if (running.exchange(true)) return;
+    if (running.exchange(true))
+        return;
     sender = std::thread(&SendQueue::run, this);
 }
 
 void SendQueue::stop() {
     {
         std::lock_guard lock(mutex);
-        if (!running.exchange(false)) return;
+        if (!running.exchange(false))
+            return;
     }
     wakeUp.notify_all();
-    if (sender.joinable()) sender.join();
+    if (sender.joinable())
+        sender.join();
 }
 
 std::uint32_t SendQueue::size(std::int32_t handle) {
@@ -77,8 +88,10 @@ void SendQueue::run() {
             }
         }
         for (const auto& item : batch) {
-            if (!running.load()) break;
-            if (!sendData(item.handle, item.frame)) logError("Failed to send data for handle: ", item.handle);
+            if (!running.load())
+                break;
+            if (!sendData(item.handle, item.frame))
+                logError("Failed to send data for handle: ", item.handle);
         }
         batch.clear();
     }

@@ -15,7 +15,7 @@
 namespace quilvane {
 
 class SendQueue {
-public:
+  public:
     SendQueue();
     ~SendQueue();
     SendQueue(const SendQueue&) = delete;
@@ -35,7 +35,7 @@ public:
     // Encodes the frame and hands it to the handle's transport.
     static bool sendData(std::int32_t handle, const CanFrame& frame);
 
-private:
+  private:
     struct SendItem {
         std::int32_t handle;
         CanFrame frame;

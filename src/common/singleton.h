@@ -10,11 +10,12 @@ namespace quilvane {
 
 template <class T>
 class Singleton {
-public:
+  public:
     // The object, created on the first call; nullptr once destroy() ran.
     // If construction throws, the next call tries again.
     static T* instance() {
-        if (destroyed_.load(std::memory_order_acquire)) return nullptr;
+        if (destroyed_.load(std::memory_order_acquire))
+            return nullptr;
         std::call_once(once_, [] { object_.store(new T(), std::memory_order_release); });
         return object_.load(std::memory_order_acquire);
     }
@@ -28,7 +29,7 @@ public:
         delete object_.exchange(nullptr, std::memory_order_acq_rel);
     }
 
-private:
+  private:
     static inline std::once_flag once_;
     static inline std::atomic<T*> object_{nullptr};
     static inline std::atomic<bool> destroyed_{false};

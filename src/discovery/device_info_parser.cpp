@@ -33,7 +33,8 @@ void copyDottedNumbers(std::uint8_t* out, std::size_t count, const char* value) 
         long number = std::strtol(p, nullptr, 10);
         out[written++] = static_cast<std::uint8_t>(number & 0xFF);
         p = std::strchr(p, '.');
-        if (p == nullptr) break;
+        if (p == nullptr)
+            break;
     }
 }
 
@@ -60,10 +61,13 @@ void parseDeviceInfo(const char* text, DeviceInfo& info) {
         {"ProName", info.name, sizeof info.name},
     };
     for (const auto& f : fields) {
-        if (const char* value = stringValue(root, f.key)) copyText(f.field, f.size, value);
+        if (const char* value = stringValue(root, f.key))
+            copyText(f.field, f.size, value);
     }
-    if (const char* mac = stringValue(root, "MAC")) copyDottedNumbers(info.mac, sizeof info.mac, mac);
-    if (const char* ipv4 = stringValue(root, "IPv4")) copyDottedNumbers(info.ipv4, sizeof info.ipv4, ipv4);
+    if (const char* mac = stringValue(root, "MAC"))
+        copyDottedNumbers(info.mac, sizeof info.mac, mac);
+    if (const char* ipv4 = stringValue(root, "IPv4"))
+        copyDottedNumbers(info.ipv4, sizeof info.ipv4, ipv4);
     cJSON_Delete(root);
 }
 

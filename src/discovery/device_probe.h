@@ -24,8 +24,8 @@ using ReplyCheck = bool (*)(const std::uint8_t* reply, int length, const std::ui
 bool listAdapterSubnets(std::vector<std::pair<std::string, std::string>>& subnets);
 // The adapters on the device's subnet, or all of them when none is.
 bool chooseProbeAdapters(const std::uint8_t* address, std::vector<std::string>& adapters);
-int probeExchange(const std::string& adapterAddress, const std::uint8_t* request, int count, std::uint16_t port,
-                  int timeoutMs, ReplyCheck check, const std::uint8_t* deviceId);
+int probeExchange(const std::string& adapterAddress, const std::uint8_t* request, int count,
+                  std::uint16_t port, int timeoutMs, ReplyCheck check, const std::uint8_t* deviceId);
 bool checkVciReply(const std::uint8_t* reply, int length, const std::uint8_t* deviceId);
 std::uint8_t xorChecksum(const std::uint8_t* bytes, int count);
 // CRC-8, polynomial 0x07, initial value 0, not reflected, final XOR 0x55.

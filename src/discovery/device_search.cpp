@@ -9,7 +9,8 @@ namespace quilvane {
 
 int listAdapterAddresses(std::vector<std::string>& addresses) {
     addresses.clear();
-    for (auto& adapter : net::listAdapters()) addresses.push_back(std::move(adapter.address));
+    for (auto& adapter : net::listAdapters())
+        addresses.push_back(std::move(adapter.address));
     return static_cast<int>(addresses.size());
 }
 

@@ -1,6 +1,6 @@
 // Adapter listing from IP Helper's adapter table.
-#include <winsock2.h>
 #include <iphlpapi.h>
+#include <winsock2.h>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,18 +13,21 @@ std::vector<AdapterAddress> listAdapters() {
     // One adapter record first; one retry with the size the call asks for.
     ULONG size = 648;
     auto* info = static_cast<IP_ADAPTER_INFO*>(std::calloc(1, size));
-    if (info == nullptr) return result;
+    if (info == nullptr)
+        return result;
     DWORD rc = GetAdaptersInfo(info, &size);
     if (rc == ERROR_BUFFER_OVERFLOW) {
         std::free(info);
         info = static_cast<IP_ADAPTER_INFO*>(std::malloc(size));
-        if (info == nullptr) return result;
+        if (info == nullptr)
+            return result;
         rc = GetAdaptersInfo(info, &size);
     }
     if (rc == NO_ERROR) {
         for (IP_ADAPTER_INFO* adapter = info; adapter != nullptr; adapter = adapter->Next) {
             for (IP_ADDR_STRING* entry = &adapter->IpAddressList; entry != nullptr; entry = entry->Next) {
-                if (std::strcmp(entry->IpAddress.String, "0.0.0.0") == 0) continue;
+                if (std::strcmp(entry->IpAddress.String, "0.0.0.0") == 0)
+                    continue;
                 result.push_back({entry->IpAddress.String, entry->IpMask.String});
             }
         }

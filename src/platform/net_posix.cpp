@@ -1,15 +1,13 @@
 // BSD sockets with Windows Sockets semantics: the error numbers, a close that
 // wakes a blocked accept, a receive time-out reported as a time-out.
-#include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/net.h"
+#include <cerrno>
+
+#include "platform/socket_api.h"
 
 namespace quilvane::net {
 namespace {
@@ -18,42 +16,72 @@ thread_local int tlsLastError = 0;
 
 int windowsError(int err) {
     switch (err) {
-        case EINTR: return kErrInterrupted;
+        case EINTR:
+            return kErrInterrupted;
         case EAGAIN:  // EWOULDBLOCK is the same number on Linux
-        case EINPROGRESS: return kErrWouldBlock;
-        case EALREADY: return 10037;
+        case EINPROGRESS:
+            return kErrWouldBlock;
+        case EALREADY:
+            return 10037;
         case EBADF:
-        case ENOTSOCK: return 10038;
-        case EDESTADDRREQ: return 10039;
-        case EMSGSIZE: return 10040;
-        case EPROTOTYPE: return 10041;
-        case ENOPROTOOPT: return 10042;
-        case EPROTONOSUPPORT: return 10043;
-        case EOPNOTSUPP: return 10045;
-        case EAFNOSUPPORT: return 10047;
-        case EADDRINUSE: return 10048;
-        case EADDRNOTAVAIL: return 10049;
-        case ENETDOWN: return 10050;
-        case ENETUNREACH: return 10051;
-        case ENETRESET: return 10052;
-        case ECONNABORTED: return 10053;
-        case ECONNRESET: return kErrConnReset;
+        case ENOTSOCK:
+            return 10038;
+        case EDESTADDRREQ:
+            return 10039;
+        case EMSGSIZE:
+            return 10040;
+        case EPROTOTYPE:
+            return 10041;
+        case ENOPROTOOPT:
+            return 10042;
+        case EPROTONOSUPPORT:
+            return 10043;
+        case EOPNOTSUPP:
+            return 10045;
+        case EAFNOSUPPORT:
+            return 10047;
+        case EADDRINUSE:
+            return 10048;
+        case EADDRNOTAVAIL:
+            return 10049;
+        case ENETDOWN:
+            return 10050;
+        case ENETUNREACH:
+            return 10051;
+        case ENETRESET:
+            return 10052;
+        case ECONNABORTED:
+            return 10053;
+        case ECONNRESET:
+            return kErrConnReset;
         case ENOBUFS:
-        case ENOMEM: return 10055;
-        case EISCONN: return 10056;
-        case ENOTCONN: return kErrNotConnected;
+        case ENOMEM:
+            return 10055;
+        case EISCONN:
+            return 10056;
+        case ENOTCONN:
+            return kErrNotConnected;
         case EPIPE:
-        case ESHUTDOWN: return kErrShutdown;
-        case ETIMEDOUT: return kErrTimedOut;
-        case ECONNREFUSED: return 10061;
-        case EHOSTDOWN: return 10064;
-        case EHOSTUNREACH: return 10065;
+        case ESHUTDOWN:
+            return kErrShutdown;
+        case ETIMEDOUT:
+            return kErrTimedOut;
+        case ECONNREFUSED:
+            return 10061;
+        case EHOSTDOWN:
+            return 10064;
+        case EHOSTUNREACH:
+            return 10065;
         case EMFILE:
-        case ENFILE: return 10024;
+        case ENFILE:
+            return 10024;
         case EACCES:
-        case EPERM: return 10013;
-        case EFAULT: return 10014;
-        default: return 10022;  // WSAEINVAL
+        case EPERM:
+            return 10013;
+        case EFAULT:
+            return 10014;
+        default:
+            return 10022;  // WSAEINVAL
     }
 }
 
@@ -62,17 +90,9 @@ int fail(int err) {
     return -1;
 }
 
-int fd(Socket s) { return static_cast<int>(s); }
-
-sockaddr_in toSockaddr(const Endpoint& e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(e.port);
-    a.sin_addr.s_addr = htonl(e.address);
-    return a;
+int fd(Socket s) {
+    return static_cast<int>(s);
 }
-
-Endpoint fromSockaddr(const sockaddr_in& a) { return Endpoint{ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)}; }
 
 Socket open(int type, int protocol) {
     int s = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
@@ -84,7 +104,8 @@ Socket open(int type, int protocol) {
 }
 
 bool setIntOption(Socket s, int level, int name, int value) {
-    if (::setsockopt(fd(s), level, name, &value, sizeof value) != 0) return fail(errno), false;
+    if (::setsockopt(fd(s), level, name, &value, sizeof value) != 0)
+        return fail(errno), false;
     return true;
 }
 
@@ -92,7 +113,8 @@ bool setIntOption(Socket s, int level, int name, int value) {
 int failReceive(Socket s, int err) {
     if (err == EAGAIN || err == EWOULDBLOCK) {
         int flags = ::fcntl(fd(s), F_GETFL);
-        if (flags >= 0 && !(flags & O_NONBLOCK)) err = ETIMEDOUT;
+        if (flags >= 0 && !(flags & O_NONBLOCK))
+            err = ETIMEDOUT;
     }
     return fail(err);
 }
@@ -102,13 +124,20 @@ int failReceive(Socket s, int err) {
 void startup() {}
 void cleanup() {}
 
-int lastError() { return tlsLastError; }
+int lastError() {
+    return tlsLastError;
+}
 
-Socket openTcp() { return open(SOCK_STREAM, IPPROTO_TCP); }
-Socket openUdp() { return open(SOCK_DGRAM, IPPROTO_UDP); }
+Socket openTcp() {
+    return open(SOCK_STREAM, IPPROTO_TCP);
+}
+Socket openUdp() {
+    return open(SOCK_DGRAM, IPPROTO_UDP);
+}
 
 void closeSocket(Socket s) {
-    if (s == kInvalidSocket) return;
+    if (s == kInvalidSocket)
+        return;
     // Linux leaves a thread blocked in accept or recv asleep across close();
     // shutting the socket down first wakes it, as closesocket does on Windows.
     ::shutdown(fd(s), SHUT_RDWR);
@@ -116,44 +145,59 @@ void closeSocket(Socket s) {
 }
 
 void shutdownBoth(Socket s) {
-    if (::shutdown(fd(s), SHUT_RDWR) != 0) fail(errno);
+    if (::shutdown(fd(s), SHUT_RDWR) != 0)
+        fail(errno);
 }
 
-bool setReuseAddress(Socket s) { return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1); }
-bool setNoDelay(Socket s) { return setIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1); }
-bool setSendBufferSize(Socket s, int bytes) { return setIntOption(s, SOL_SOCKET, SO_SNDBUF, bytes); }
-bool setBroadcast(Socket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
+bool setReuseAddress(Socket s) {
+    return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1);
+}
+bool setNoDelay(Socket s) {
+    return setIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+bool setSendBufferSize(Socket s, int bytes) {
+    return setIntOption(s, SOL_SOCKET, SO_SNDBUF, bytes);
+}
+bool setBroadcast(Socket s) {
+    return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1);
+}
 
 bool setReceiveTimeout(Socket s, int milliseconds) {
     timeval tv{};
     tv.tv_sec = milliseconds / 1000;
     tv.tv_usec = (milliseconds % 1000) * 1000;
-    if (::setsockopt(fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return fail(errno), false;
+    if (::setsockopt(fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+        return fail(errno), false;
     return true;
 }
 
 bool setNonBlocking(Socket s, bool on) {
     int flags = ::fcntl(fd(s), F_GETFL);
-    if (flags < 0) return fail(errno), false;
+    if (flags < 0)
+        return fail(errno), false;
     flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    if (::fcntl(fd(s), F_SETFL, flags) != 0) return fail(errno), false;
+    if (::fcntl(fd(s), F_SETFL, flags) != 0)
+        return fail(errno), false;
     return true;
 }
 
 bool bindTo(Socket s, const Endpoint& local) {
     sockaddr_in a = toSockaddr(local);
-    if (::bind(fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return fail(errno), false;
+    if (::bind(fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return fail(errno), false;
     return true;
 }
 
 bool listenOn(Socket s) {
-    if (::listen(fd(s), SOMAXCONN) != 0) return fail(errno), false;
+    if (::listen(fd(s), SOMAXCONN) != 0)
+        return fail(errno), false;
     return true;
 }
 
 int connectTo(Socket s, const Endpoint& remote) {
     sockaddr_in a = toSockaddr(remote);
-    if (::connect(fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return fail(errno);
+    if (::connect(fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return fail(errno);
     return 0;
 }
 
@@ -163,7 +207,8 @@ int waitWritable(Socket s, int milliseconds) {
     do {
         r = ::poll(&p, 1, milliseconds);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) return fail(errno);
+    if (r < 0)
+        return fail(errno);
     return r;
 }
 
@@ -182,13 +227,15 @@ Socket acceptFrom(Socket listener, Endpoint* peer) {
         fail(errno);
         return kInvalidSocket;
     }
-    if (peer) *peer = fromSockaddr(a);
+    if (peer)
+        *peer = fromSockaddr(a);
     return static_cast<Socket>(s);
 }
 
 int sendBytes(Socket s, const void* data, int length) {
     ssize_t n = ::send(fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
-    if (n >= 0) return static_cast<int>(n);
+    if (n >= 0)
+        return static_cast<int>(n);
     // Linux says EPIPE once the peer has reset or closed the connection,
     // where Windows says WSAECONNRESET; the library never half-closes a
     // socket it still sends on.
@@ -202,37 +249,21 @@ int receiveBytes(Socket s, void* buffer, int capacity) {
 
 int sendTo(Socket s, const void* data, int length, const Endpoint& to) {
     sockaddr_in a = toSockaddr(to);
-    ssize_t n = ::sendto(fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a),
-                         sizeof a);
+    ssize_t n = ::sendto(fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL,
+                         reinterpret_cast<sockaddr*>(&a), sizeof a);
     return n < 0 ? fail(errno) : static_cast<int>(n);
 }
 
 int receiveFrom(Socket s, void* buffer, int capacity, Endpoint* from) {
     sockaddr_in a{};
     socklen_t length = sizeof a;
-    ssize_t n = ::recvfrom(fd(s), buffer, static_cast<size_t>(capacity), 0, reinterpret_cast<sockaddr*>(&a), &length);
-    if (n < 0) return failReceive(s, errno);
-    if (from) *from = fromSockaddr(a);
+    ssize_t n =
+        ::recvfrom(fd(s), buffer, static_cast<size_t>(capacity), 0, reinterpret_cast<sockaddr*>(&a), &length);
+    if (n < 0)
+        return failReceive(s, errno);
+    if (from)
+        *from = fromSockaddr(a);
     return static_cast<int>(n);
-}
-
-std::uint32_t socketNumber(Socket s) { return static_cast<std::uint32_t>(s); }
-
-bool parseAddress(const std::string& text, std::uint32_t* address) {
-    in_addr a{};
-    if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
-    *address = ntohl(a.s_addr);
-    return true;
-}
-
-std::uint32_t addressOrNone(const std::string& text) { return ntohl(::inet_addr(text.c_str())); }
-
-std::string formatAddress(std::uint32_t address) {
-    in_addr a{};
-    a.s_addr = htonl(address);
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
 }
 
 }  // namespace quilvane::net

@@ -1,23 +1,12 @@
 // Windows Sockets 2, as it is.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
-#include "platform/net.h"
+#include "platform/socket_api.h"
 
 namespace quilvane::net {
 namespace {
 
-SOCKET raw(Socket s) { return static_cast<SOCKET>(s); }
-
-sockaddr_in toSockaddr(const Endpoint& e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(e.port);
-    a.sin_addr.s_addr = htonl(e.address);
-    return a;
+SOCKET raw(Socket s) {
+    return static_cast<SOCKET>(s);
 }
-
-Endpoint fromSockaddr(const sockaddr_in& a) { return Endpoint{ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)}; }
 
 Socket open(int type, int protocol) {
     SOCKET s = ::socket(AF_INET, type, protocol);
@@ -35,24 +24,45 @@ void startup() {
     WSAStartup(MAKEWORD(2, 2), &data);
 }
 
-void cleanup() { WSACleanup(); }
-
-int lastError() { return WSAGetLastError(); }
-
-Socket openTcp() { return open(SOCK_STREAM, IPPROTO_TCP); }
-Socket openUdp() { return open(SOCK_DGRAM, IPPROTO_UDP); }
-
-void closeSocket(Socket s) {
-    if (s != kInvalidSocket) ::closesocket(raw(s));
+void cleanup() {
+    WSACleanup();
 }
 
-void shutdownBoth(Socket s) { ::shutdown(raw(s), SD_BOTH); }
+int lastError() {
+    return WSAGetLastError();
+}
 
-bool setReuseAddress(Socket s) { return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1); }
-bool setNoDelay(Socket s) { return setIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1); }
-bool setSendBufferSize(Socket s, int bytes) { return setIntOption(s, SOL_SOCKET, SO_SNDBUF, bytes); }
-bool setBroadcast(Socket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
-bool setReceiveTimeout(Socket s, int milliseconds) { return setIntOption(s, SOL_SOCKET, SO_RCVTIMEO, milliseconds); }
+Socket openTcp() {
+    return open(SOCK_STREAM, IPPROTO_TCP);
+}
+Socket openUdp() {
+    return open(SOCK_DGRAM, IPPROTO_UDP);
+}
+
+void closeSocket(Socket s) {
+    if (s != kInvalidSocket)
+        ::closesocket(raw(s));
+}
+
+void shutdownBoth(Socket s) {
+    ::shutdown(raw(s), SD_BOTH);
+}
+
+bool setReuseAddress(Socket s) {
+    return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1);
+}
+bool setNoDelay(Socket s) {
+    return setIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+bool setSendBufferSize(Socket s, int bytes) {
+    return setIntOption(s, SOL_SOCKET, SO_SNDBUF, bytes);
+}
+bool setBroadcast(Socket s) {
+    return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1);
+}
+bool setReceiveTimeout(Socket s, int milliseconds) {
+    return setIntOption(s, SOL_SOCKET, SO_RCVTIMEO, milliseconds);
+}
 
 bool setNonBlocking(Socket s, bool on) {
     u_long mode = on ? 1 : 0;
@@ -64,7 +74,9 @@ bool bindTo(Socket s, const Endpoint& local) {
     return ::bind(raw(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
-bool listenOn(Socket s) { return ::listen(raw(s), SOMAXCONN) == 0; }
+bool listenOn(Socket s) {
+    return ::listen(raw(s), SOMAXCONN) == 0;
+}
 
 int connectTo(Socket s, const Endpoint& remote) {
     sockaddr_in a = toSockaddr(remote);
@@ -90,8 +102,10 @@ Socket acceptFrom(Socket listener, Endpoint* peer) {
     sockaddr_in a{};
     int length = sizeof a;
     SOCKET s = ::accept(raw(listener), reinterpret_cast<sockaddr*>(&a), &length);
-    if (s == INVALID_SOCKET) return kInvalidSocket;
-    if (peer) *peer = fromSockaddr(a);
+    if (s == INVALID_SOCKET)
+        return kInvalidSocket;
+    if (peer)
+        *peer = fromSockaddr(a);
     return static_cast<Socket>(s);
 }
 
@@ -105,34 +119,18 @@ int receiveBytes(Socket s, void* buffer, int capacity) {
 
 int sendTo(Socket s, const void* data, int length, const Endpoint& to) {
     sockaddr_in a = toSockaddr(to);
-    return ::sendto(raw(s), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return ::sendto(raw(s), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&a),
+                    sizeof a);
 }
 
 int receiveFrom(Socket s, void* buffer, int capacity, Endpoint* from) {
     sockaddr_in a{};
     int length = sizeof a;
-    int n = ::recvfrom(raw(s), static_cast<char*>(buffer), capacity, 0, reinterpret_cast<sockaddr*>(&a), &length);
-    if (n >= 0 && from) *from = fromSockaddr(a);
+    int n =
+        ::recvfrom(raw(s), static_cast<char*>(buffer), capacity, 0, reinterpret_cast<sockaddr*>(&a), &length);
+    if (n >= 0 && from)
+        *from = fromSockaddr(a);
     return n;
-}
-
-std::uint32_t socketNumber(Socket s) { return static_cast<std::uint32_t>(s); }
-
-bool parseAddress(const std::string& text, std::uint32_t* address) {
-    in_addr a{};
-    if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
-    *address = ntohl(a.s_addr);
-    return true;
-}
-
-std::uint32_t addressOrNone(const std::string& text) { return ntohl(::inet_addr(text.c_str())); }
-
-std::string formatAddress(std::uint32_t address) {
-    in_addr a{};
-    a.s_addr = htonl(address);
-    char text[22] = {};
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
 }
 
 }  // namespace quilvane::net

@@ -8,12 +8,17 @@
 
 namespace quilvane {
 
-ConnectionRegistry* ConnectionRegistry::instance() { return Singleton<ConnectionRegistry>::instance(); }
-void ConnectionRegistry::destroyInstance() { Singleton<ConnectionRegistry>::destroy(); }
+ConnectionRegistry* ConnectionRegistry::instance() {
+    return Singleton<ConnectionRegistry>::instance();
+}
+void ConnectionRegistry::destroyInstance() {
+    Singleton<ConnectionRegistry>::destroy();
+}
 
 ConnectionRegistry::ConnectionRegistry() {
     std::vector<std::string> addresses;
-    if (listAdapterAddresses(addresses) == 0) return;
+    if (listAdapterAddresses(addresses) == 0)
+        return;
     const std::uint16_t port = randomDiscoveryPort();
     for (const auto& address : addresses) {
         auto socket = std::make_shared<QuilvaneUdp>();
@@ -29,13 +34,17 @@ ConnectionRegistry::~ConnectionRegistry() {
     pauseDiscovery();
     {
         std::lock_guard lock(discoveryMutex);
-        for (auto& socket : discoverySockets) socket->stop();
+        for (auto& socket : discoverySockets)
+            socket->stop();
     }
     {
         std::lock_guard lock(registryMutex);
-        for (auto& [handle, client] : tcpClients) client->disconnect();
-        for (auto& [handle, server] : tcpServers) server->stop();
-        for (auto& [handle, udp] : udpTransports) udp->stop();
+        for (auto& [handle, client] : tcpClients)
+            client->disconnect();
+        for (auto& [handle, server] : tcpServers)
+            server->stop();
+        for (auto& [handle, udp] : udpTransports)
+            udp->stop();
         keyToHandle.clear();
         tcpClients.clear();
         tcpServers.clear();
@@ -76,7 +85,8 @@ bool ConnectionRegistry::close(std::int32_t handle) {
 bool ConnectionRegistry::isOpen(std::int32_t handle) {
     std::lock_guard lock(registryMutex);
     for (const auto& [key, value] : keyToHandle) {
-        if (value == handle) return true;
+        if (value == handle)
+            return true;
     }
     return false;
 }

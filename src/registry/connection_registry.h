@@ -19,7 +19,7 @@ class QuilvaneTcpServer;
 class QuilvaneUdp;
 
 class ConnectionRegistry {
-public:
+  public:
     ConnectionRegistry();
     ~ConnectionRegistry();
     ConnectionRegistry(const ConnectionRegistry&) = delete;
@@ -47,7 +47,9 @@ public:
     std::vector<DeviceInfo> gatherDeviceInfos();
     std::vector<PelixDeviceRecord> gatherPelixRecords();
 
-private:
+  private:
+    template <class Record>
+    std::vector<Record> gather(std::vector<Record> (QuilvaneUdp::*results)());
     std::int32_t openTcpClient(std::int32_t handle, const OpenParams& params, const std::string& key);
 
     std::map<std::string, std::int32_t> keyToHandle;

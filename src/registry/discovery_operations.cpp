@@ -9,7 +9,8 @@ namespace quilvane {
 
 void ConnectionRegistry::clearDiscoveryResults() {
     std::lock_guard lock(discoveryMutex);
-    for (auto& socket : discoverySockets) socket->clearResults();
+    for (auto& socket : discoverySockets)
+        socket->clearResults();
 }
 
 void ConnectionRegistry::resumeDiscovery() {
@@ -29,24 +30,24 @@ void ConnectionRegistry::pauseDiscovery() {
     }
 }
 
-std::vector<DeviceInfo> ConnectionRegistry::gatherDeviceInfos() {
-    std::vector<DeviceInfo> all;
+// Every discovery socket's list, in list order, as one snapshot.
+template <class Record>
+std::vector<Record> ConnectionRegistry::gather(std::vector<Record> (QuilvaneUdp::*results)()) {
+    std::vector<Record> all;
     std::lock_guard lock(discoveryMutex);
     for (auto& socket : discoverySockets) {
-        auto some = socket->deviceInfoResults();
+        auto some = ((*socket).*results)();
         all.insert(all.end(), some.begin(), some.end());
     }
     return all;
 }
 
+std::vector<DeviceInfo> ConnectionRegistry::gatherDeviceInfos() {
+    return gather(&QuilvaneUdp::deviceInfoResults);
+}
+
 std::vector<PelixDeviceRecord> ConnectionRegistry::gatherPelixRecords() {
-    std::vector<PelixDeviceRecord> all;
-    std::lock_guard lock(discoveryMutex);
-    for (auto& socket : discoverySockets) {
-        auto some = socket->pelixResults();
-        all.insert(all.end(), some.begin(), some.end());
-    }
-    return all;
+    return gather(&QuilvaneUdp::pelixResults);
 }
 
 }  // namespace quilvane

@@ -13,7 +13,8 @@ constexpr int kFdRecordSize = 80;
 
 template <class Transport, class Send>
 FrameSendResult sendWith(const std::shared_ptr<Transport>& transport, Send&& send) {
-    if (!transport) return FrameSendResult::NoTransport;
+    if (!transport)
+        return FrameSendResult::NoTransport;
     return send(*transport) ? FrameSendResult::Sent : FrameSendResult::Failed;
 }
 
@@ -21,7 +22,8 @@ FrameSendResult sendWith(const std::shared_ptr<Transport>& transport, Send&& sen
 
 FrameSendResult sendFrame(std::int32_t handle, const CanFrame& frame) {
     auto* registry = ConnectionRegistry::instance();
-    if (registry == nullptr) return FrameSendResult::NoSuchType;
+    if (registry == nullptr)
+        return FrameSendResult::NoSuchType;
     const std::uint32_t type = registry->typeOf(handle);
 
     std::uint8_t packet[1024] = {};
@@ -29,7 +31,8 @@ FrameSendResult sendFrame(std::int32_t handle, const CanFrame& frame) {
 
     switch (type) {
         case QUILVANE_TCP_CLIENT:
-            return sendWith(registry->tcpClientOf(handle), [&](auto& c) { return c.send(packet, length) != -1; });
+            return sendWith(registry->tcpClientOf(handle),
+                            [&](auto& c) { return c.send(packet, length) != -1; });
         case QUILVANE_TCP_SERVER:
             return sendWith(registry->tcpServerOf(handle), [&](auto& s) {
                 s.sendToClients(packet, length);

@@ -16,12 +16,14 @@ namespace {
 constexpr int kConnectAttempts = 3;
 
 // A text field of OpenParams, never read beyond its 16 bytes.
-std::string fieldText(const char (&field)[16]) { return std::string(field, strnlen(field, sizeof field)); }
+std::string fieldText(const char (&field)[16]) {
+    return std::string(field, strnlen(field, sizeof field));
+}
 
 std::string connectionKey(const OpenParams& params) {
     char key[150] = {};
-    std::snprintf(key, sizeof key, "%d:%s:%u", static_cast<int>(params.type), fieldText(params.localIp).c_str(),
-                  static_cast<unsigned>(params.localPort));
+    std::snprintf(key, sizeof key, "%d:%s:%u", static_cast<int>(params.type),
+                  fieldText(params.localIp).c_str(), static_cast<unsigned>(params.localPort));
     return key;
 }
 
@@ -30,7 +32,8 @@ std::string connectionKey(const OpenParams& params) {
 std::int32_t ConnectionRegistry::open(const OpenParams& params) {
     const std::string key = connectionKey(params);
     std::lock_guard lock(registryMutex);
-    if (keyToHandle.count(key) != 0) return -1;
+    if (keyToHandle.count(key) != 0)
+        return -1;
 
     const std::int32_t handle = keyToHandle.empty() ? 0 : std::prev(handleTypes.end())->first + 1;
     keyToHandle[key] = handle;
@@ -71,7 +74,8 @@ std::int32_t ConnectionRegistry::openTcpClient(std::int32_t handle, const OpenPa
             logInfo("connnect client:", nextLocalPort.load());
             return handle;
         }
-        if (++nextLocalPort > 65535) nextLocalPort = 50000;
+        if (++nextLocalPort > 65535)
+            nextLocalPort = 50000;
     }
     tcpClients.erase(handle);
     keyToHandle.erase(key);

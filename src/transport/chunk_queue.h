@@ -14,7 +14,7 @@ namespace quilvane {
 
 template <class Chunk>
 class ChunkQueue {
-public:
+  public:
     static constexpr std::size_t kMaxChunks = 1000;
 
     // Queues the chunk, or calls onFull (with the queue's mutex held, so the
@@ -49,7 +49,8 @@ public:
     bool waitPop(Chunk& out, const std::atomic<bool>& running) {
         std::unique_lock lock(mutex_);
         ready_.wait(lock, [&] { return !chunks_.empty() || !running.load(); });
-        if (chunks_.empty()) return false;
+        if (chunks_.empty())
+            return false;
         out = std::move(chunks_.front());
         chunks_.pop_front();
         return true;
@@ -67,7 +68,7 @@ public:
         chunks_.clear();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Chunk> chunks_;

@@ -5,7 +5,9 @@
 
 namespace quilvane {
 
-QuilvaneTcpClient::QuilvaneTcpClient(std::int32_t handle) : handle(handle) { net::startup(); }
+QuilvaneTcpClient::QuilvaneTcpClient(std::int32_t handle) : handle(handle) {
+    net::startup();
+}
 
 QuilvaneTcpClient::~QuilvaneTcpClient() {
     disconnect();
@@ -17,7 +19,8 @@ void QuilvaneTcpClient::closeFailedAttempt() {
 }
 
 int QuilvaneTcpClient::connectToServer() {
-    if (connected.load()) return 0;
+    if (connected.load())
+        return 0;
 
     net::Socket s = net::openTcp();
     if (s == net::kInvalidSocket) {
@@ -25,7 +28,8 @@ int QuilvaneTcpClient::connectToServer() {
         return -1;
     }
     sock.store(s);
-    if (!net::setReuseAddress(s)) logError("Set SO_REUSEADDR failed: ", net::lastError());
+    if (!net::setReuseAddress(s))
+        logError("Set SO_REUSEADDR failed: ", net::lastError());
 
     if (!localIp.empty() && localPort != 0) {
         net::Endpoint local{0, localPort};
@@ -66,7 +70,8 @@ int QuilvaneTcpClient::connectToServer() {
     }
     net::setNonBlocking(s, false);
 
-    if (!net::setNoDelay(s)) logError("Disable Nagle failed: ", net::lastError());
+    if (!net::setNoDelay(s))
+        logError("Disable Nagle failed: ", net::lastError());
     net::setSendBufferSize(s, 512);
     logInfo("TCP Client connected to ", serverIp, ":", serverPort);
 
@@ -81,9 +86,11 @@ int QuilvaneTcpClient::send(const std::uint8_t* data, int length) {
     {
         std::shared_lock lifetime(socketLifetime);
         net::Socket s = sock.load();
-        if (!connected.load() || s == net::kInvalidSocket) return -1;
+        if (!connected.load() || s == net::kInvalidSocket)
+            return -1;
         sent = net::sendBytes(s, data, length);
-        if (sent != -1) return sent;
+        if (sent != -1)
+            return sent;
     }
     int code = net::lastError();
     if (code == net::kErrConnReset || code == net::kErrNotConnected) {
@@ -96,15 +103,19 @@ int QuilvaneTcpClient::send(const std::uint8_t* data, int length) {
 }
 
 void QuilvaneTcpClient::disconnect() {
-    if (!connected.exchange(false)) return;
+    if (!connected.exchange(false))
+        return;
     chunkQueue.wake();
 
     // Shutting down wakes the receive thread; the descriptor itself is
     // released only after both threads have ended.
     net::Socket s = sock.load();
-    if (s != net::kInvalidSocket) net::shutdownBoth(s);
-    if (receiveThread.joinable()) receiveThread.join();
-    if (processThread.joinable()) processThread.join();
+    if (s != net::kInvalidSocket)
+        net::shutdownBoth(s);
+    if (receiveThread.joinable())
+        receiveThread.join();
+    if (processThread.joinable())
+        processThread.join();
     {
         std::unique_lock lifetime(socketLifetime);
         net::closeSocket(sock.exchange(net::kInvalidSocket));
@@ -123,15 +134,18 @@ void QuilvaneTcpClient::receiveLoop() {
     int result = 0;
     while (connected.load()) {
         result = net::receiveBytes(sock.load(), receiveBuffer, sizeof receiveBuffer);
-        if (result <= 0) break;
+        if (result <= 0)
+            break;
         ReceivedChunk chunk{std::vector<std::uint8_t>(receiveBuffer, receiveBuffer + result), handle};
         chunkQueue.push(std::move(chunk), true, [] { logError("Processing queue full, dropping data"); });
-        if (!connected.load()) break;
+        if (!connected.load())
+            break;
     }
     // A failure caused by our own disconnect is no error worth a line.
     if (result < 0 && connected.load()) {
         int code = net::lastError();
-        if (code != net::kErrConnReset) logError("Recv error: ", code);
+        if (code != net::kErrConnReset)
+            logError("Recv error: ", code);
     }
     logInfo("TCP Client recv thread stopped");
 }
@@ -140,8 +154,10 @@ void QuilvaneTcpClient::processLoop() {
     logInfo("TCP Client process thread started");
     ReceivedChunk chunk;
     while (connected.load()) {
-        if (!chunkQueue.waitPop(chunk, connected)) break;
-        if (!chunk.data.empty()) processChunk(chunk);
+        if (!chunkQueue.waitPop(chunk, connected))
+            break;
+        if (!chunk.data.empty())
+            processChunk(chunk);
     }
     logInfo("TCP Client process thread stopped");
 }

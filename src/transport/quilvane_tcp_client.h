@@ -16,7 +16,7 @@
 namespace quilvane {
 
 class QuilvaneTcpClient {
-public:
+  public:
     explicit QuilvaneTcpClient(std::int32_t handle);
     ~QuilvaneTcpClient();
     QuilvaneTcpClient(const QuilvaneTcpClient&) = delete;
@@ -37,7 +37,7 @@ public:
     std::string localIp;
     std::uint16_t localPort = 0;
 
-private:
+  private:
     struct ReceivedChunk {
         std::vector<std::uint8_t> data;
         std::int32_t handle = 0;

@@ -5,7 +5,9 @@
 
 namespace quilvane {
 
-QuilvaneTcpServer::QuilvaneTcpServer(std::int32_t handle) : handle(handle) { net::startup(); }
+QuilvaneTcpServer::QuilvaneTcpServer(std::int32_t handle) : handle(handle) {
+    net::startup();
+}
 
 QuilvaneTcpServer::~QuilvaneTcpServer() {
     stop();
@@ -13,14 +15,16 @@ QuilvaneTcpServer::~QuilvaneTcpServer() {
 }
 
 bool QuilvaneTcpServer::start(std::uint16_t port) {
-    if (running.load()) return true;
+    if (running.load())
+        return true;
 
     net::Socket s = net::openTcp();
     if (s == net::kInvalidSocket) {
         logError("Socket creation failed: ", net::lastError());
         return false;
     }
-    if (!net::setReuseAddress(s)) logError("Set SO_REUSEADDR failed: ", net::lastError());
+    if (!net::setReuseAddress(s))
+        logError("Set SO_REUSEADDR failed: ", net::lastError());
     if (!net::bindTo(s, net::Endpoint{0, port})) {
         logError("Bind failed: ", net::lastError());
         net::closeSocket(s);
@@ -43,7 +47,8 @@ bool QuilvaneTcpServer::start(std::uint16_t port) {
 void QuilvaneTcpServer::sendToClients(const std::uint8_t* data, int length) {
     std::lock_guard lock(clientsMutex);
     for (auto& [sock, thread] : clientThreads) {
-        if (net::sendBytes(sock, data, length) != -1) continue;
+        if (net::sendBytes(sock, data, length) != -1)
+            continue;
         int code = net::lastError();
         if (code == net::kErrConnReset || code == net::kErrNotConnected || code == net::kErrShutdown) {
             // The device's own thread sees its socket end and removes it.
@@ -55,14 +60,16 @@ void QuilvaneTcpServer::sendToClients(const std::uint8_t* data, int length) {
 }
 
 void QuilvaneTcpServer::stop() {
-    if (!running.exchange(false)) return;
+    if (!running.exchange(false))
+        return;
     chunkQueue.wake();
 
     // Shutdown wakes the blocked accept; the descriptor is released once
     // nothing can use it any more.
     net::Socket listener = listenSocket.exchange(net::kInvalidSocket);
     net::shutdownBoth(listener);
-    if (acceptThread.joinable()) acceptThread.join();
+    if (acceptThread.joinable())
+        acceptThread.join();
     net::closeSocket(listener);
 
     std::vector<std::pair<net::Socket, std::thread>> takenOver;
@@ -77,17 +84,20 @@ void QuilvaneTcpServer::stop() {
         finished.swap(finishedClients);
     }
     for (auto& [sock, thread] : takenOver) {
-        if (thread.joinable()) thread.join();
+        if (thread.joinable())
+            thread.join();
         net::closeSocket(sock);
     }
     for (auto& thread : finished) {
-        if (thread.joinable()) thread.join();
+        if (thread.joinable())
+            thread.join();
     }
     {
         std::lock_guard lock(cacheMutex);
         clientCaches.clear();
     }
-    if (processThread.joinable()) processThread.join();
+    if (processThread.joinable())
+        processThread.join();
     logInfo("TCP Server stopped");
 }
 
@@ -98,7 +108,8 @@ void QuilvaneTcpServer::joinFinishedClients() {
         finished.swap(finishedClients);
     }
     for (auto& thread : finished) {
-        if (thread.joinable()) thread.join();
+        if (thread.joinable())
+            thread.join();
     }
 }
 
@@ -108,7 +119,8 @@ void QuilvaneTcpServer::acceptLoop() {
         net::Endpoint peer;
         net::Socket client = net::acceptFrom(listenSocket.load(), &peer);
         if (client == net::kInvalidSocket) {
-            if (!running.load()) break;
+            if (!running.load())
+                break;
             logError("Accept failed: ", net::lastError());
             continue;
         }
@@ -122,7 +134,8 @@ void QuilvaneTcpServer::acceptLoop() {
 
 void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
     const std::uint32_t number = net::socketNumber(sock);
-    if (!net::setNoDelay(sock)) logError("Disable Nagle failed: ", net::lastError());
+    if (!net::setNoDelay(sock))
+        logError("Disable Nagle failed: ", net::lastError());
     net::setSendBufferSize(sock, 512);
     logInfo("Client thread started: ", number);
 
@@ -130,15 +143,18 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
     int result = 0;
     while (running.load()) {
         result = net::receiveBytes(sock, buffer, sizeof buffer);
-        if (result <= 0) break;
+        if (result <= 0)
+            break;
         ClientChunk chunk{sock, serial, std::vector<std::uint8_t>(buffer, buffer + result), handle};
         chunkQueue.push(std::move(chunk), false,
                         [&] { logError("Processing queue full, dropping data from client: ", number); });
-        if (!running.load()) break;
+        if (!running.load())
+            break;
     }
     if (result < 0 && running.load()) {
         int code = net::lastError();
-        if (code != net::kErrConnReset) logError("Recv error: ", code);
+        if (code != net::kErrConnReset)
+            logError("Recv error: ", code);
     }
 
     bool ownsSocket = false;
@@ -165,7 +181,8 @@ void QuilvaneTcpServer::processLoop() {
     logInfo("Process thread started");
     ClientChunk chunk;
     while (running.load()) {
-        if (!chunkQueue.waitPop(chunk, running)) break;
+        if (!chunkQueue.waitPop(chunk, running))
+            break;
         if (!chunk.data.empty()) {
             processChunk(chunk);
         } else {

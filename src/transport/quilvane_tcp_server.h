@@ -17,7 +17,7 @@
 namespace quilvane {
 
 class QuilvaneTcpServer {
-public:
+  public:
     explicit QuilvaneTcpServer(std::int32_t handle);
     ~QuilvaneTcpServer();
     QuilvaneTcpServer(const QuilvaneTcpServer&) = delete;
@@ -30,7 +30,7 @@ public:
     // Idempotent; every thread of the object has ended when it returns.
     void stop();
 
-private:
+  private:
     // Socket numbers come back once closed, so each connection also gets a
     // serial number: a late chunk of a gone device never meets a new one.
     // A chunk without data marks the end of a device's stream.

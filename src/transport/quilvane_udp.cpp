@@ -14,11 +14,15 @@ namespace {
 constexpr int kDatagramSize = 2048;
 constexpr int kJsonTextSize = 1024;
 
-std::uint8_t rotateRight2(std::uint8_t b) { return static_cast<std::uint8_t>((b >> 2) | (b << 6)); }
+std::uint8_t rotateRight2(std::uint8_t b) {
+    return static_cast<std::uint8_t>((b >> 2) | (b << 6));
+}
 
 }  // namespace
 
-QuilvaneUdp::QuilvaneUdp() { net::startup(); }
+QuilvaneUdp::QuilvaneUdp() {
+    net::startup();
+}
 
 QuilvaneUdp::~QuilvaneUdp() {
     stop();
@@ -39,10 +43,12 @@ bool QuilvaneUdp::initialize(const std::string& localIp, std::uint16_t localPort
         net::closeSocket(s);
         return false;
     }
-    if (!net::setReceiveTimeout(s, 100)) logError("Set socket timeout failed: ", net::lastError());
+    if (!net::setReceiveTimeout(s, 100))
+        logError("Set socket timeout failed: ", net::lastError());
 
     net::Endpoint local{0, localPort};
-    if (!localIp.empty()) net::parseAddress(localIp, &local.address);
+    if (!localIp.empty())
+        net::parseAddress(localIp, &local.address);
     if (!net::bindTo(s, local)) {
         logError("Bind failed: ", net::lastError());
         net::closeSocket(s);
@@ -85,7 +91,8 @@ bool QuilvaneUdp::send(const std::uint8_t* data, int length) {
 }
 
 bool QuilvaneUdp::startReceive(bool startPaused) {
-    if (running.load()) return true;
+    if (running.load())
+        return true;
     if (udpSocket.load() == net::kInvalidSocket) {
         logError("Socket not initialized");
         return false;
@@ -96,7 +103,8 @@ bool QuilvaneUdp::startReceive(bool startPaused) {
     }
     running.exchange(true);
     receiveThread = std::thread(&QuilvaneUdp::receiveLoop, this);
-    if (!startPaused) stateChanged.notify_one();
+    if (!startPaused)
+        stateChanged.notify_one();
     return true;
 }
 
@@ -106,7 +114,8 @@ void QuilvaneUdp::stop() {
         std::lock_guard lock(stateMutex);  // a thread about to wait is asleep by now
     }
     stateChanged.notify_one();
-    if (receiveThread.joinable()) receiveThread.join();
+    if (receiveThread.joinable())
+        receiveThread.join();
     std::lock_guard lock(sendMutex);
     net::closeSocket(udpSocket.exchange(net::kInvalidSocket));
 }
@@ -116,7 +125,8 @@ void QuilvaneUdp::setPaused(bool value) {
         std::lock_guard lock(stateMutex);
         paused = value;
     }
-    if (!value) stateChanged.notify_one();
+    if (!value)
+        stateChanged.notify_one();
 }
 
 void QuilvaneUdp::clearResults() {
@@ -143,10 +153,12 @@ void QuilvaneUdp::receiveLoop() {
             std::unique_lock lock(stateMutex);
             stateChanged.wait(lock, [&] { return !paused || !running.load(); });
         }
-        if (!running.load()) break;
+        if (!running.load())
+            break;
 
         int n = net::receiveFrom(udpSocket.load(), datagram, kDatagramSize, nullptr);
-        if (!running.load()) break;
+        if (!running.load())
+            break;
         if (n == -1) {
             int code = net::lastError();
             if (code == net::kErrTimedOut) {
@@ -163,7 +175,8 @@ void QuilvaneUdp::receiveLoop() {
 
 void QuilvaneUdp::classify(const std::uint8_t* datagram, int n) {
     std::uint8_t rotated[kDatagramSize];
-    for (int i = 0; i < n; ++i) rotated[i] = rotateRight2(datagram[i]);
+    for (int i = 0; i < n; ++i)
+        rotated[i] = rotateRight2(datagram[i]);
 
     if (n > 6 && ((rotated[4] << 8) | rotated[5]) + 10 == n) {
         const int textLength = n - 10;
@@ -190,7 +203,8 @@ void QuilvaneUdp::classify(const std::uint8_t* datagram, int n) {
     }
     // CAN traffic: each datagram by itself, no reassembly across datagrams.
     auto frames = decodePackets(datagram, n);
-    if (auto* store = ReceiveFrameStore::instance()) store->push(0, frames);
+    if (auto* store = ReceiveFrameStore::instance())
+        store->push(0, frames);
 }
 
 }  // namespace quilvane

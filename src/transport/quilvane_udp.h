@@ -18,7 +18,7 @@
 namespace quilvane {
 
 class QuilvaneUdp {
-public:
+  public:
     QuilvaneUdp();
     ~QuilvaneUdp();
     QuilvaneUdp(const QuilvaneUdp&) = delete;
@@ -38,7 +38,7 @@ public:
     std::vector<DeviceInfo> deviceInfoResults();
     std::vector<PelixDeviceRecord> pelixResults();
 
-private:
+  private:
     void receiveLoop();
     void classify(const std::uint8_t* datagram, int length);
 

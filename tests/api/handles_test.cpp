@@ -99,7 +99,8 @@ TEST(Handles, ConcurrentOpensNeverShareAHandle) {
                 const int handle = openKeyed(static_cast<std::uint16_t>(t * kRounds + i + 1));
                 {
                     std::lock_guard lock(seenMutex);
-                    if (handle < 0 || !open.insert(handle).second) duplicate = true;
+                    if (handle < 0 || !open.insert(handle).second)
+                        duplicate = true;
                 }
                 if (i % 3 != 0) {
                     {
@@ -111,7 +112,8 @@ TEST(Handles, ConcurrentOpensNeverShareAHandle) {
             }
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_FALSE(duplicate.load());
 }
 

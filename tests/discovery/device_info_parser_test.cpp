@@ -20,7 +20,8 @@ DeviceInfo parse(const std::string& json) {
 
 std::string bytes(const std::uint8_t* p, int n) {
     std::string s;
-    for (int i = 0; i < n; ++i) s += std::to_string(p[i]) + (i + 1 < n ? "." : "");
+    for (int i = 0; i < n; ++i)
+        s += std::to_string(p[i]) + (i + 1 < n ? "." : "");
     return s;
 }
 
@@ -38,7 +39,8 @@ TEST(DeviceInfoParser, FillsEveryFieldFromItsKey) {
 }
 
 TEST(DeviceInfoParser, LongTextsAreCutAndKeysMatchInAnyCase) {
-    const auto info = parse(R"({"proname":"ABCDEFGHIJKLMNOPQRST","SERIALNUM":"0123456789AB","kervers":"12345678"})");
+    const auto info =
+        parse(R"({"proname":"ABCDEFGHIJKLMNOPQRST","SERIALNUM":"0123456789AB","kervers":"12345678"})");
     EXPECT_STREQ(info.name, "ABCDEFGHIJKLMNO");
     EXPECT_STREQ(info.serialNumber, "012345678");
     EXPECT_STREQ(info.kernelVersion, "1234567");
@@ -61,9 +63,11 @@ TEST(DeviceInfoParser, DottedNumbersAreReadPieceByPiece) {
         const char* wantIpv4;
         const char* wantMac;
     } cases[] = {
-        {"300.1.2.3", "00:1A:2B:3C:4D:5E", "44.1.2.3", "0.0.0.0.0.0"},  // cut to 8 bits; colons are no separator
-        {"..10..20.", "1.2.3.4.5.6.7.8", "10.20.0.0", "1.2.3.4.5.6"},  // empty pieces skipped; extra pieces ignored
-        {"a.7b.-1", "", "0.7.255.0", "0.0.0.0.0.0"},                   // no leading digits gives 0
+        {"300.1.2.3", "00:1A:2B:3C:4D:5E", "44.1.2.3",
+         "0.0.0.0.0.0"},  // cut to 8 bits; colons are no separator
+        {"..10..20.", "1.2.3.4.5.6.7.8", "10.20.0.0",
+         "1.2.3.4.5.6"},                              // empty pieces skipped; extra pieces ignored
+        {"a.7b.-1", "", "0.7.255.0", "0.0.0.0.0.0"},  // no leading digits gives 0
     };
     for (const auto& c : cases) {
         const auto info = parse(std::string(R"({"IPv4":")") + c.ipv4 + R"(","MAC":")" + c.mac + R"("})");

@@ -29,8 +29,8 @@ Bytes vciReply(const std::uint8_t* id, std::size_t n = 20) {
 
 TEST(ProbeRequest, VciRequestCarriesItsXorAndCrc) {
     EXPECT_EQ(quilvane::vciProbeRequest(kZeroId),
-              (Bytes{0xAA, 0x04, 0, 0, 0, 0, 0, 0, 0xAA, 0xFE, 0x06, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x10, 0x41,
-                     0x3E}));
+              (Bytes{0xAA, 0x04, 0,    0,    0,    0,    0,    0,    0xAA, 0xFE,
+                     0x06, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x10, 0x41, 0x3E}));
     const Bytes withId = quilvane::vciProbeRequest(kId);
     EXPECT_EQ(Bytes(withId.begin() + 2, withId.begin() + 8), Bytes(kId, kId + 6));
     EXPECT_EQ(withId[18], 0x41);
@@ -41,9 +41,10 @@ TEST(ProbeRequest, PelixRequestIsRotatedLeftByTwo) {
     const Bytes request = quilvane::pelixProbeRequest(kId);
     ASSERT_EQ(request.size(), 21u);
     Bytes plain;
-    for (auto b : request) plain.push_back(static_cast<std::uint8_t>((b >> 2) | (b << 6)));
-    EXPECT_EQ(plain, (Bytes{0x00, 0x02, 0x00, 0x02, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0xA1, 0x14, 0x00, 0x02, 0x00,
-                            0x00, 0xFF, 0x19, 0xA7, 0xB5, 0xCC}));
+    for (auto b : request)
+        plain.push_back(static_cast<std::uint8_t>((b >> 2) | (b << 6)));
+    EXPECT_EQ(plain, (Bytes{0x00, 0x02, 0x00, 0x02, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0xA1,
+                            0x14, 0x00, 0x02, 0x00, 0x00, 0xFF, 0x19, 0xA7, 0xB5, 0xCC}));
 }
 
 TEST(ProbeRequest, ChecksumsMatchKnownValues) {
@@ -61,14 +62,16 @@ TEST(VciReply, AcceptsOnlyRepliesThatPassEveryRule) {
     struct Spoil {
         const char* rule;
         std::size_t at;
-    } spoils[] = {{"header", 1}, {"identifier", 4}, {"outer check", 19}, {"inner header", 9},
-                  {"inner check", 18}, {"body", 12}, {"body", 13}};
+    } spoils[] = {{"header", 1},       {"identifier", 4}, {"outer check", 19}, {"inner header", 9},
+                  {"inner check", 18}, {"body", 12},      {"body", 13}};
     for (const auto& s : spoils) {
         Bytes r = vciReply(kId);
         r[s.at] ^= 0x01;
         // Only the rule under test fails: the checks after it are made good again.
-        if (s.at != 18 && s.at != 19) r[18] = quilvane::xorChecksum(r.data() + 8, 10);
-        if (s.at != 19) r[19] = quilvane::crc8(r.data(), 19);
+        if (s.at != 18 && s.at != 19)
+            r[18] = quilvane::xorChecksum(r.data() + 8, 10);
+        if (s.at != 19)
+            r[19] = quilvane::crc8(r.data(), 19);
         EXPECT_FALSE(quilvane::checkVciReply(r.data(), 20, kId)) << s.rule;
     }
     const Bytes shortReply = vciReply(kId, 20);

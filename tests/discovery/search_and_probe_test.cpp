@@ -29,14 +29,16 @@ bool onNetwork(const char* which) {
     return network != nullptr && std::strcmp(network, which) == 0;
 }
 
-#define REQUIRE_NETWORK(which)                                                                       \
-    if (!onNetwork(which)) GTEST_SKIP() << "runs only inside isolated_network.sh, which sets up the " \
-                                           "private test network"
+#define REQUIRE_NETWORK(which)                                                 \
+    if (!onNetwork(which))                                                     \
+    GTEST_SKIP() << "runs only inside isolated_network.sh, which sets up the " \
+                    "private test network"
 
 using Sims = std::vector<std::unique_ptr<SimProcess>>;
 
 // A responder on the device side of adapter "qa" or "qb".
-void respond(Sims& sims, const std::string& side, const std::string& kinds, std::vector<std::string> extra = {}) {
+void respond(Sims& sims, const std::string& side, const std::string& kinds,
+             std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"--respond", kinds, "--device", side + "1", "--duration", "30"};
     args.insert(args.end(), extra.begin(), extra.end());
     sims.push_back(std::make_unique<SimProcess>(args));
@@ -53,14 +55,17 @@ std::vector<DeviceInfo> search() {
     std::vector<DeviceInfo> out(QUILVANE_MAX_SEARCH_RESULTS + 1);
     std::memset(out.data(), 0x5A, out.size() * sizeof(DeviceInfo));
     const int n = QUILVANE_Search(out.data());
-    EXPECT_EQ(static_cast<unsigned char>(out[QUILVANE_MAX_SEARCH_RESULTS].model[0]), 0x5A) << "wrote past the maximum";
+    EXPECT_EQ(static_cast<unsigned char>(out[QUILVANE_MAX_SEARCH_RESULTS].model[0]), 0x5A)
+        << "wrote past the maximum";
     out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return out;
 }
 
 // Replies that came after the last gathering wait in the sockets; a search
 // with nobody answering takes them away before the next test.
-void drain() { search(); }
+void drain() {
+    search();
+}
 
 TEST(Search, FindsEveryDeviceBehindEveryAdapter) {
     REQUIRE_NETWORK("two-adapters");
@@ -68,11 +73,13 @@ TEST(Search, FindsEveryDeviceBehindEveryAdapter) {
     Sims sims;
     for (int i = 0; i < 5; ++i) {
         respond(sims, "qa", "search-json", {"--name", "a" + std::to_string(i), "--ipv4", "198.51.100.2"});
-        respond(sims, "qb", "search-json", {"--name", "b" + std::to_string(i), "--mac", "0.26.43.60.77." + std::to_string(i)});
+        respond(sims, "qb", "search-json",
+                {"--name", "b" + std::to_string(i), "--mac", "0.26.43.60.77." + std::to_string(i)});
     }
     const auto start = std::chrono::steady_clock::now();
     const auto found = search();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     std::printf("search with 2 adapters and 10 devices took %lld ms\n", static_cast<long long>(ms.count()));
 
     ASSERT_EQ(found.size(), 10u);

@@ -7,7 +7,7 @@
 namespace {
 
 class LibraryExit : public testing::Environment {
-public:
+  public:
     void TearDown() override { QUILVANE_Exit(); }
 };
 

@@ -20,7 +20,8 @@ inline CanFrame makeFrame(std::uint32_t id, std::vector<std::uint8_t> data, std:
     f.id = id;
     f.channel = channel;
     f.dataLength = static_cast<std::uint8_t>(data.size());
-    for (std::size_t i = 0; i < data.size(); ++i) f.data[i] = data[i];
+    for (std::size_t i = 0; i < data.size(); ++i)
+        f.data[i] = data[i];
     return f;
 }
 
@@ -32,8 +33,10 @@ inline std::vector<CanFrame> receiveFrames(int handle, int channel, std::size_t 
     CanFrame buffer[256];
     while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
         const int n = QUILVANE_Recv_CAN(handle, channel, buffer, 256);
-        if (n < 0) break;
-        if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (n < 0)
+            break;
+        if (n == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         got.insert(got.end(), buffer, buffer + n);
     }
     return got;
@@ -54,9 +57,11 @@ inline int countLines(const std::string& text, const std::string& line, bool pre
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         const std::size_t length = prefix ? line.size() : end - start;
-        if ((prefix || end - start == line.size()) && text.compare(start, length, line) == 0) ++n;
+        if ((prefix || end - start == line.size()) && text.compare(start, length, line) == 0)
+            ++n;
         start = end + 1;
     }
     return n;
@@ -72,7 +77,8 @@ template <class Condition>
 bool eventually(Condition&& condition, int seconds = 10) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;

@@ -55,8 +55,8 @@ TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
     std::vector<int> handles;
     CaptureStdout();
     for (int w = 0; w < kWorkers; ++w) {
-        sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{
-            "--tcp-listen", "127.0.0.1:0", "--echo", "--duration", "60"}));
+        sims.push_back(std::make_unique<SimProcess>(
+            std::vector<std::string>{"--tcp-listen", "127.0.0.1:0", "--echo", "--duration", "60"}));
         // Distinct local ports keep the connection keys apart; the client binds nothing.
         handles.push_back(openTcpClient(sims.back()->readyPort(), "", static_cast<std::uint16_t>(w + 1)));
         ASSERT_GE(handles.back(), 0);
@@ -66,7 +66,8 @@ TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
     std::atomic<int> churned{0};
     std::thread churn([&] {
         for (int i = 0; !trafficDone.load() && i < 1000; ++i) {
-            auto params = openParams(i % 2 ? 4 : QUILVANE_UDP, "127.0.0.1", static_cast<std::uint16_t>(40000 + i % 7));
+            auto params =
+                openParams(i % 2 ? 4 : QUILVANE_UDP, "127.0.0.1", static_cast<std::uint16_t>(40000 + i % 7));
             const int handle = QUILVANE_Open(&params);
             if (handle >= 0) {
                 QUILVANE_Close(handle);
@@ -86,16 +87,20 @@ TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
             const auto echoes = receiveFrames(handles[w], channel, kFrames, 20);
             received[w] = static_cast<int>(echoes.size());
             for (std::size_t i = 0; i < echoes.size(); ++i) {
-                if (echoes[i].id != i || echoes[i].data[0] != channel) received[w] = -1;
+                if (echoes[i].id != i || echoes[i].data[0] != channel)
+                    received[w] = -1;
             }
         });
     }
-    for (auto& t : workers) t.join();
+    for (auto& t : workers)
+        t.join();
     trafficDone = true;
     churn.join();
-    for (int handle : handles) EXPECT_EQ(QUILVANE_Close(handle), 0);
+    for (int handle : handles)
+        EXPECT_EQ(QUILVANE_Close(handle), 0);
     GetCapturedStdout();
-    for (int w = 0; w < kWorkers; ++w) EXPECT_EQ(received[w], kFrames) << "worker " << w;
+    for (int w = 0; w < kWorkers; ++w)
+        EXPECT_EQ(received[w], kFrames) << "worker " << w;
     EXPECT_GT(churned.load(), 0);
 }
 
@@ -109,11 +114,13 @@ TEST(Lifecycle, SendQueueDrainsThroughTheTransportsAndReportsFailures) {
 
     CaptureStderr();
     auto* queue = quilvane::SendQueue::instance();
-    for (std::uint32_t id = 1; id <= 25; ++id) queue->enqueue(client, makeFrame(id, {1}));
+    for (std::uint32_t id = 1; id <= 25; ++id)
+        queue->enqueue(client, makeFrame(id, {1}));
     queue->enqueue(orphan, makeFrame(99, {}));
     const auto echoes = receiveFrames(client, 0, 25);
     ASSERT_EQ(echoes.size(), 25u);
-    for (std::uint32_t i = 0; i < 25; ++i) EXPECT_EQ(echoes[i].id, i + 1);
+    for (std::uint32_t i = 0; i < 25; ++i)
+        EXPECT_EQ(echoes[i].id, i + 1);
     EXPECT_TRUE(eventually([&] { return queue->size(orphan) == 0; }));
     QUILVANE_Close(client);
     QUILVANE_Exit();  // the sender thread ends and is joined
@@ -124,7 +131,8 @@ TEST(Lifecycle, SendQueueDrainsThroughTheTransportsAndReportsFailures) {
 TEST(ChunkQueue, DropsBeyondItsBoundAndDrainsBeforeStopping) {
     quilvane::ChunkQueue<int> queue;
     int dropped = 0;
-    for (int i = 0; i < 1002; ++i) queue.push(int{i}, true, [&] { ++dropped; });
+    for (int i = 0; i < 1002; ++i)
+        queue.push(int{i}, true, [&] { ++dropped; });
     EXPECT_EQ(dropped, 2);
     std::atomic<bool> running{false};
     int chunk = -1;

@@ -37,7 +37,8 @@ TEST(TcpClient, FramesMakeTheRoundTripThroughAnEchoingDevice) {
                                   makeFrame(0x18DAF110, std::vector<std::uint8_t>(64, 0xA5), 1)};
     sent[1].flags = 0xBEEF;
     sent[1].timestamp = 99;  // never sent
-    for (const auto& f : sent) EXPECT_EQ(QUILVANE_Send_CAN(handle, &f), 0);
+    for (const auto& f : sent)
+        EXPECT_EQ(QUILVANE_Send_CAN(handle, &f), 0);
 
     auto channel0 = receiveFrames(handle, 0, 1);
     auto channel1 = receiveFrames(handle, 1, 2);
@@ -53,9 +54,9 @@ TEST(TcpClient, FramesMakeTheRoundTripThroughAnEchoingDevice) {
     const std::string out = GetCapturedStdout();
     EXPECT_EQ(countLines(out, "TCP Client connected to 127.0.0.1:" + std::to_string(port)), 1) << out;
     EXPECT_EQ(countLines(out, "connnect client:0"), 1) << "the first client of the process binds nothing";
-    for (const char* line : {"TCP Client recv thread started", "TCP Client process thread started",
-                             "TCP Client recv thread stopped", "TCP Client process thread stopped",
-                             "TCP Client disconnected"}) {
+    for (const char* line :
+         {"TCP Client recv thread started", "TCP Client process thread started",
+          "TCP Client recv thread stopped", "TCP Client process thread stopped", "TCP Client disconnected"}) {
         EXPECT_EQ(countLines(out, line), 1) << line;
     }
 }
@@ -63,7 +64,8 @@ TEST(TcpClient, FramesMakeTheRoundTripThroughAnEchoingDevice) {
 TEST(TcpClient, StreamsCutAnywhereAreReassembled) {
     for (const char* fault : {"cut", "byte-at-a-time"}) {
         SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "300", "--record", "mixed",
-                        "--records-per-packet", "3", "--data-length", "12", "--fault", fault, "--ids", "256-1023"});
+                        "--records-per-packet", "3", "--data-length", "12", "--fault", fault, "--ids",
+                        "256-1023"});
         const int handle = openTcpClient(sim.readyPort());
         ASSERT_GE(handle, 0);
         auto frames = receiveFrames(handle, 0, 300);
@@ -105,19 +107,22 @@ TEST(TcpClient, ConnectTimesOutWhenTheDeviceNeverAnswers) {
     const int listener = tcpListen(port);
     ASSERT_EQ(::listen(listener, 0), 0);
     std::vector<int> fillers;
-    for (int i = 0; i < 3; ++i) fillers.push_back(tcpConnectNonBlocking(port));
+    for (int i = 0; i < 3; ++i)
+        fillers.push_back(tcpConnectNonBlocking(port));
 
     CaptureStderr();
     EXPECT_EQ(openTcpClient(port), -1);
     const std::string err = GetCapturedStderr();
     EXPECT_EQ(countLines(err, "Connect timeout (3s)"), 3) << err;
-    for (int fd : fillers) ::close(fd);
+    for (int fd : fillers)
+        ::close(fd);
     ::close(listener);
 }
 
 TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
     {
-        SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "5", "--fault", "close", "--fault-at", "2"});
+        SimProcess sim(
+            {"--tcp-listen", "127.0.0.1:0", "--generate", "5", "--fault", "close", "--fault-at", "2"});
         CaptureStdout();
         CaptureStderr();
         const int handle = openTcpClient(sim.readyPort());
@@ -130,7 +135,8 @@ TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
         EXPECT_EQ(countLines(out, "TCP Client disconnected"), 1);
     }
     {
-        SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "3", "--fault", "reset", "--fault-at", "2"});
+        SimProcess sim(
+            {"--tcp-listen", "127.0.0.1:0", "--generate", "3", "--fault", "reset", "--fault-at", "2"});
         const int handle = openTcpClient(sim.readyPort());
         sim.summary();  // the device is gone
         CaptureStdout();

@@ -136,8 +136,8 @@ TEST(TcpServer, PortInUseStillGivesAHandleThatSendsNowhere) {
 
 TEST(TcpServer, SimulatedDevicesStreamToOneHandle) {
     Server server;
-    SimProcess sim({"--tcp-connect", "127.0.0.1:" + std::to_string(server.port), "--connections", "2", "--generate",
-                    "200", "--fault", "cut", "--channels", "0,1"});
+    SimProcess sim({"--tcp-connect", "127.0.0.1:" + std::to_string(server.port), "--connections", "2",
+                    "--generate", "200", "--fault", "cut", "--channels", "0,1"});
     const auto channel0 = receiveFrames(server.handle, 0, 200);
     const auto channel1 = receiveFrames(server.handle, 1, 200);
     EXPECT_EQ(sim.summary()["sent_frames"], 400u);

@@ -32,7 +32,8 @@ std::vector<std::uint8_t> jsonReply(const std::string& json, int declaredLength 
     bytes[4] = static_cast<std::uint8_t>(n >> 8);
     bytes[5] = static_cast<std::uint8_t>(n);
     std::memcpy(bytes.data() + 6, json.data(), std::min(json.size(), static_cast<std::size_t>(n)));
-    for (auto& b : bytes) b = static_cast<std::uint8_t>((b << 2) | (b >> 6));
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>((b << 2) | (b >> 6));
     return bytes;
 }
 
@@ -46,8 +47,10 @@ TEST(Udp, FramesOfEveryUdpConnectionAreFiledUnderHandleZero) {
     const int handle = QUILVANE_Open(&params);
     ASSERT_EQ(handle, 1);
 
-    const CanFrame sent[] = {makeFrame(0x7FF, {1, 2, 3}), makeFrame(0x1ABCDEF0, std::vector<std::uint8_t>(64, 7))};
-    for (const auto& f : sent) EXPECT_EQ(QUILVANE_Send_CAN(handle, &f), 0);
+    const CanFrame sent[] = {makeFrame(0x7FF, {1, 2, 3}),
+                             makeFrame(0x1ABCDEF0, std::vector<std::uint8_t>(64, 7))};
+    for (const auto& f : sent)
+        EXPECT_EQ(QUILVANE_Send_CAN(handle, &f), 0);
     const auto got = receiveFrames(0, 0, 2);
     ASSERT_EQ(got.size(), 2u);
     expectSameFrame(got[0], sent[0]);

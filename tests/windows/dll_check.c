@@ -52,7 +52,8 @@ static void exchangeWithSimulator(OpenFn open, SendCanFn sendCan, RecvCanFn recv
     params.remotePort = port;
     int handle = open(&params);
     check(handle >= 0, "open a TCP client to the simulator");
-    if (handle < 0) return;
+    if (handle < 0)
+        return;
 
     CanFrame frame;
     memset(&frame, 0, sizeof frame);
@@ -67,17 +68,20 @@ static void exchangeWithSimulator(OpenFn open, SendCanFn sendCan, RecvCanFn recv
     /* Before the first frame of a channel arrives, the call does not wait. */
     for (int i = 0; i < 5000 && got == 0; ++i) {
         got = recvCan(handle, 0, &echo, 1);
-        if (got == 0) Sleep(1);
+        if (got == 0)
+            Sleep(1);
     }
     check(got == 1, "receive the echo");
-    check(got == 1 && echo.id == 0x123 && echo.dataLength == 2 && echo.data[1] == 0x22, "echo equals the frame");
+    check(got == 1 && echo.id == 0x123 && echo.dataLength == 2 && echo.data[1] == 0x22,
+          "echo equals the frame");
     check(close(handle) == 0, "close the connection");
 }
 
 int main(int argc, char** argv) {
     dll = LoadLibraryA("QUILVANE_SDK.dll");
     check(dll != NULL, "LoadLibrary QUILVANE_SDK.dll");
-    if (dll == NULL) return 1;
+    if (dll == NULL)
+        return 1;
 
     VoidFn init = (VoidFn)resolve("QUILVANE_Init");
     VoidFn exitLib = (VoidFn)resolve("QUILVANE_Exit");
@@ -95,7 +99,8 @@ int main(int argc, char** argv) {
     HandleVoidFn clearBuffer = (HandleVoidFn)resolve("QUILVANE_Clear_Buffer");
     HandleVoidFn clearSendBuffer = (HandleVoidFn)resolve("QUILVANE_Clear_Send_Buffer");
     QueueSizeFn queueSize = (QueueSizeFn)resolve("QUILVANE_Get_Send_Queue_Size");
-    if (failed) return 1;
+    if (failed)
+        return 1;
 
     check(recv() == -1 && send() == -1 && timerSend() == 0, "constant answers before Init");
     check((AnyFn)recv == (AnyFn)send, "QUILVANE_Recv and QUILVANE_Send are one function");
@@ -104,8 +109,9 @@ int main(int argc, char** argv) {
     check(close(7) == -1, "Close of an unknown handle is -1");
     check(search(NULL) == 0 && searchPelix(NULL) == 0, "searches with a null array give 0");
     uint8_t id[6] = {0}, address[4] = {127, 0, 0, 1};
-    check(probePelix(NULL, address, 10) == -1 && probeVci(id, NULL, 10) == -1 && probeVci(id, address, 0) == -1,
-          "probes refuse bad arguments");
+    check(
+        probePelix(NULL, address, 10) == -1 && probeVci(id, NULL, 10) == -1 && probeVci(id, address, 0) == -1,
+        "probes refuse bad arguments");
 
     OpenParams other;
     memset(&other, 0, sizeof other);
@@ -124,11 +130,13 @@ int main(int argc, char** argv) {
     check(close(handle) == -1 && close(handle) == -1, "Close of a handle without transport is -1");
     check(open(&other) == 0, "the key is free again after Close");
 
-    if (argc > 1) exchangeWithSimulator(open, sendCan, recvCan, close, (unsigned short)atoi(argv[1]));
+    if (argc > 1)
+        exchangeWithSimulator(open, sendCan, recvCan, close, (unsigned short)atoi(argv[1]));
 
     exitLib();
     check(open(&other) == -1 && close(0) == -1, "Open and Close fail after Exit");
-    check(recvCan(0, 0, frames, 1) == -1 && sendCan(0, &frames[0]) == -1, "Recv_CAN and Send_CAN fail after Exit");
+    check(recvCan(0, 0, frames, 1) == -1 && sendCan(0, &frames[0]) == -1,
+          "Recv_CAN and Send_CAN fail after Exit");
     check(queueSize(0) == 0 && search(&(DeviceInfo){0}) == 0, "queue size and search give 0 after Exit");
     init();
     check(open(&other) == -1, "Init after Exit creates nothing");

@@ -75,8 +75,9 @@ bool openListeners(const Options& options, std::vector<Listener>& listeners) {
         }
         // Several devices of a test network share one host: each listens on
         // its own interface only, so a broadcast reaches each once.
-        if (!options.device.empty() && setsockopt(socket.fd(), SOL_SOCKET, SO_BINDTODEVICE, options.device.c_str(),
-                                                  static_cast<socklen_t>(options.device.size())) != 0) {
+        if (!options.device.empty() &&
+            setsockopt(socket.fd(), SOL_SOCKET, SO_BINDTODEVICE, options.device.c_str(),
+                       static_cast<socklen_t>(options.device.size())) != 0) {
             std::fprintf(stderr, "quilvane-sim: cannot listen on interface %s\n", options.device.c_str());
             return false;
         }
