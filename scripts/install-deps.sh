@@ -8,6 +8,7 @@ packages=(
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 dpkg-dev iproute2 util-linux
+  python3-can
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,71 @@
+"""Connection URLs, finding the library, and the package as installed by a
+plain copy (what cmake --install does)."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+import quilvane_can
+from quilvane_can.connection_url import ConnectionUrl, parse_connection_url
+
+SOURCE = Path(quilvane_can.__file__).resolve().parents[1]
+OPEN_A_BUS = "import can\ntry:\n    can.Bus(interface='quilvane', channel='tcp://127.0.0.1:1')\n" \
+             "except can.CanInitializationError:\n    print('refused')\n"
+
+
+class ConnectionUrls(unittest.TestCase):
+    def test_forms(self):
+        self.assertEqual(parse_connection_url("tcp://192.0.2.7:4001"), ConnectionUrl(1, "192.0.2.7", 4001))
+        self.assertEqual(parse_connection_url("tcp-listen://:5000"), ConnectionUrl(2, local_port=5000))
+        params = parse_connection_url("udp://192.0.2.7:9000?local=192.0.2.1:0").open_params()
+        self.assertEqual((params.type, params.localIp, params.localPort, params.remoteIp, params.remotePort),
+                         (3, b"192.0.2.1", 0, b"192.0.2.7", 9000))
+
+    def test_errors_name_the_problem(self):
+        for url, words in [
+            ("vcan0", "expected tcp://"),
+            ("tcp://127.0.0.1", "ADDRESS:PORT"),
+            ("tcp://localhost:4001", "no dotted IPv4"),
+            ("tcp://:4001", "no dotted IPv4"),
+            ("tcp://127.0.0.1:0", "1 to 65535"),
+            ("tcp-listen://:65536", "1 to 65535"),
+            ("tcp://127.0.0.1:4001?local=127.0.0.1:1", "only udp"),
+            ("udp://127.0.0.1:9000?remote=127.0.0.1:1", "unknown option 'remote'"),
+            ("udp://127.0.0.1:9000?local", "local=ADDRESS:PORT"),
+        ]:
+            with self.subTest(url=url), self.assertRaisesRegex(ValueError, words):
+                parse_connection_url(url)
+
+
+class Installation(unittest.TestCase):
+    def run_python(self, code: str, **environment: str) -> subprocess.CompletedProcess:
+        env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+        return subprocess.run([sys.executable, "-B", "-c", code], env={**env, **environment},
+                              capture_output=True, text=True, timeout=60)
+
+    def test_versions_agree(self):
+        (dist_info,) = SOURCE.glob("quilvane_can-*.dist-info")
+        self.assertEqual(dist_info.name, f"quilvane_can-{quilvane_can.__version__}.dist-info")
+        self.assertIn(f"\nVersion: {quilvane_can.__version__}\n", (dist_info / "METADATA").read_text())
+        self.assertEqual(quilvane_can.__version__, os.environ.get("QUILVANE_PROJECT_VERSION", quilvane_can.__version__))
+
+    def test_copied_package_is_found_by_python_can(self):
+        site = Path(tempfile.mkdtemp())
+        self.addCleanup(shutil.rmtree, site)
+        for part in ("quilvane_can", f"quilvane_can-{quilvane_can.__version__}.dist-info"):
+            shutil.copytree(SOURCE / part, site / part)
+        result = self.run_python(OPEN_A_BUS, PYTHONPATH=str(site))
+        self.assertIn("refused", result.stdout.splitlines(), result.stderr)
+
+    def test_missing_library_error_names_what_was_tried(self):
+        result = self.run_python(OPEN_A_BUS, PYTHONPATH=str(SOURCE), QUILVANE_SDK_LIBRARY="/nonexistent/lib.so")
+        self.assertIn("CanInterfaceNotImplementedError", result.stderr)
+        self.assertIn("(QUILVANE_SDK_LIBRARY is set); tried:\n  /nonexistent/lib.so", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
