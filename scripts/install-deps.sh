@@ -7,7 +7,7 @@ packages=(
   libcjson-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 dpkg-dev iproute2 util-linux
+  wine64 dpkg-dev iproute2 util-linux tshark
   python3-can
 )
 missing=()
