@@ -103,12 +103,6 @@ Socket open(int type, int protocol) {
     return static_cast<Socket>(s);
 }
 
-bool setIntOption(Socket s, int level, int name, int value) {
-    if (::setsockopt(fd(s), level, name, &value, sizeof value) != 0)
-        return fail(errno), false;
-    return true;
-}
-
 // A blocking socket whose receive time-out ran out says EAGAIN; Windows says WSAETIMEDOUT.
 int failReceive(Socket s, int err) {
     if (err == EAGAIN || err == EWOULDBLOCK) {
@@ -120,6 +114,12 @@ int failReceive(Socket s, int err) {
 }
 
 }  // namespace
+
+bool setIntOption(Socket s, int level, int name, int value) {
+    if (::setsockopt(fd(s), level, name, &value, sizeof value) != 0)
+        return fail(errno), false;
+    return true;
+}
 
 void startup() {}
 void cleanup() {}
@@ -147,19 +147,6 @@ void closeSocket(Socket s) {
 void shutdownBoth(Socket s) {
     if (::shutdown(fd(s), SHUT_RDWR) != 0)
         fail(errno);
-}
-
-bool setReuseAddress(Socket s) {
-    return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1);
-}
-bool setNoDelay(Socket s) {
-    return setIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1);
-}
-bool setSendBufferSize(Socket s, int bytes) {
-    return setIntOption(s, SOL_SOCKET, SO_SNDBUF, bytes);
-}
-bool setBroadcast(Socket s) {
-    return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1);
 }
 
 bool setReceiveTimeout(Socket s, int milliseconds) {

@@ -13,11 +13,11 @@ Socket open(int type, int protocol) {
     return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s);
 }
 
+}  // namespace
+
 bool setIntOption(Socket s, int level, int name, int value) {
     return ::setsockopt(raw(s), level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
-
-}  // namespace
 
 void startup() {
     WSADATA data;
@@ -48,18 +48,6 @@ void shutdownBoth(Socket s) {
     ::shutdown(raw(s), SD_BOTH);
 }
 
-bool setReuseAddress(Socket s) {
-    return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1);
-}
-bool setNoDelay(Socket s) {
-    return setIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1);
-}
-bool setSendBufferSize(Socket s, int bytes) {
-    return setIntOption(s, SOL_SOCKET, SO_SNDBUF, bytes);
-}
-bool setBroadcast(Socket s) {
-    return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1);
-}
 bool setReceiveTimeout(Socket s, int milliseconds) {
     return setIntOption(s, SOL_SOCKET, SO_RCVTIMEO, milliseconds);
 }

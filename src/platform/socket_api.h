@@ -8,12 +8,16 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #endif
 
 #include "platform/net.h"
 
 namespace quilvane::net {
+
+// setsockopt with a 4-byte integer value; false (and lastError set) on failure.
+bool setIntOption(Socket s, int level, int name, int value);
 
 sockaddr_in toSockaddr(const Endpoint& e);
 Endpoint fromSockaddr(const sockaddr_in& a);
