@@ -1,0 +1,93 @@
+// quilvane search and probe on the private test network that
+// isolated_network.sh sets up, against the simulator's responders.
+#include <cjson/cJSON.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "cli_process.h"
+#include "sim_process.h"
+
+namespace {
+
+bool onNetwork(const char* which) {
+    const char* network = std::getenv("QUILVANE_NETWORK");
+    return network != nullptr && std::strcmp(network, which) == 0;
+}
+
+#define REQUIRE_NETWORK(which)                                                 \
+    if (!onNetwork(which))                                                     \
+    GTEST_SKIP() << "runs only inside isolated_network.sh, which sets up the " \
+                    "private test network"
+
+using Sims = std::vector<std::unique_ptr<SimProcess>>;
+
+void respond(Sims& sims, const std::string& side, const std::string& kinds, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--respond", kinds, "--device", side + "1", "--duration", "30"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    sims.push_back(std::make_unique<SimProcess>(args));
+    ASSERT_FALSE(sims.back()->ready().empty()) << kinds << " on " << side;
+}
+
+TEST(Search, TableAndJsonListEveryDevice) {
+    REQUIRE_NETWORK("two-adapters");
+    Sims sims;
+    respond(sims, "qa", "search-json", {"--name", "alpha", "--serial", "S-1", "--mac", "0.26.43.60.77.1"});
+    respond(sims, "qb", "search-json", {"--name", "be\"ta", "--ipv4", "198.51.100.130"});
+
+    const CliResult table = runCli({"search"});
+    EXPECT_EQ(table.status, 0) << table.err;
+    EXPECT_EQ(table.out.rfind("MODEL ", 0), 0u) << table.out;
+    EXPECT_NE(table.out.find("alpha"), std::string::npos);
+    EXPECT_NE(table.out.find("00:1A:2B:3C:4D:01"), std::string::npos) << "MAC in hex";
+    EXPECT_NE(table.out.find("198.51.100.130"), std::string::npos);
+
+    const CliResult json = runCli({"search", "--json"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    cJSON* devices = cJSON_Parse(json.out.c_str());
+    ASSERT_NE(devices, nullptr) << json.out;
+    ASSERT_EQ(cJSON_GetArraySize(devices), 2);
+    EXPECT_STREQ(cJSON_GetObjectItem(cJSON_GetArrayItem(devices, 0), "serialNumber")->valuestring, "S-1");
+    EXPECT_STREQ(cJSON_GetObjectItem(cJSON_GetArrayItem(devices, 1), "name")->valuestring, "be\"ta");
+    cJSON_Delete(devices);
+}
+
+TEST(Search, PelixRecordsAsHex) {
+    REQUIRE_NETWORK("two-adapters");
+    Sims sims;
+    respond(sims, "qa", "search-json,search-pelix", {"--device-id", "001A2B3C4D07"});
+    const CliResult table = runCli({"search", "--pelix"});
+    EXPECT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("1    00020002001A2B3C4D07"), std::string::npos) << table.out;
+    const CliResult json = runCli({"search", "--pelix", "--json"});
+    EXPECT_NE(json.out.find("{\"record\": \"00020002001A2B3C4D07"), std::string::npos) << json.out;
+}
+
+TEST(Probe, ExitStatusSaysWhetherTheDeviceAnswered) {
+    REQUIRE_NETWORK("two-adapters");
+    Sims sims;
+    respond(sims, "qa", "probe-vci,probe-pelix", {"--device-id", "001A2B3C4D01"});
+    const CliResult vci = runCli({"probe", "vci", "00:1A:2B:3C:4D:01", "198.51.100.2", "--timeout", "300"});
+    EXPECT_EQ(vci.status, 0) << vci.err;
+    EXPECT_EQ(vci.out, "001A2B3C4D01 at 198.51.100.2 answered the VCI probe\n");
+    EXPECT_EQ(runCli({"probe", "pelix", "001A2B3C4D01", "198.51.100.2", "--timeout", "300"}).status, 0);
+    const CliResult other = runCli({"probe", "vci", "001A2B3C4D02", "198.51.100.2", "--timeout", "50"});
+    EXPECT_EQ(other.status, 1);
+    EXPECT_NE(other.out.find("did not answer the VCI probe within 50 ms"), std::string::npos) << other.out;
+}
+
+TEST(NoAdapter, ProbeSaysSoAndSearchFindsNothing) {
+    REQUIRE_NETWORK("none");
+    const CliResult probe = runCli({"probe", "vci", "001A2B3C4D01", "198.51.100.2", "--timeout", "50"});
+    EXPECT_EQ(probe.status, 1);
+    EXPECT_NE(probe.err.find("quilvane probe: no usable network adapter or socket failure"),
+              std::string::npos)
+        << probe.err;
+    const CliResult search = runCli({"search", "--json"});
+    EXPECT_EQ(search.status, 0);
+    EXPECT_EQ(search.out, "[]\n");
+    EXPECT_NE(search.err.find("quilvane search: no device answered"), std::string::npos);
+}
+
+}  // namespace
