@@ -24,7 +24,7 @@ static void printFrame(const CanFrame* f) {
     printf("(%ld.%06ld) can%u ", (long)now.tv_sec, (long)now.tv_usec, f->channel);
     printf(f->id > 0x7FF ? "%08X" : "%03X", f->id);
     if ((f->flags & 0x4) || f->dataLength > 8) {
-        printf("##%X", (f->flags & 0xF) | 0x4);
+        printf("##%X", (f->flags & 0x7) | 0x4);
     } else {
         printf("#");
     }

@@ -131,7 +131,7 @@ std::string formatFrame(const CanFrame& frame) {
     text[pos++] = '#';
     if (isFdFrame(frame)) {
         text[pos++] = '#';
-        text[pos++] = kHex[(frame.flags & 0xF) | kFlagFdf];
+        text[pos++] = kHex[(frame.flags & kFdFlagsShown) | kFlagFdf];
     }
     const unsigned length = frame.dataLength > 64 ? 64 : frame.dataLength;
     for (unsigned i = 0; i < length; ++i) {

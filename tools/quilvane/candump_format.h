@@ -15,6 +15,9 @@
 #include "quilvane_sdk.h"
 
 constexpr std::uint16_t kFlagFdf = 0x4;
+// The flags a log line carries: bit rate switch, error state, FD, as Linux
+// defines them; readers take the digit as 0 to 7.
+constexpr std::uint16_t kFdFlagsShown = 0x7;
 
 struct LogRecord {
     std::uint64_t micros = 0;  // the line's time
