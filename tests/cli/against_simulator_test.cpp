@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "candump_format.h"
@@ -18,20 +20,11 @@ std::string local(std::uint16_t port) {
     return "127.0.0.1:" + std::to_string(port);
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty())
-            result.push_back(line);
-    }
-    return result;
-}
-
 // Every line must be a log line: nothing else may reach the data stream.
 std::vector<LogRecord> records(const std::string& text) {
     std::vector<LogRecord> result;
-    for (const std::string& line : lines(text)) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
         LogRecord record;
         std::string error;
         EXPECT_TRUE(parseLogLine(line, record, error)) << line << ": " << error;
@@ -40,25 +33,7 @@ std::vector<LogRecord> records(const std::string& text) {
     return result;
 }
 
-// The simulator's --verbose lines on its stderr: what it received.
-std::vector<LogRecord> received(SimProcess& sim) {
-    return records(sim.errors());
-}
-
-// N from the tool's summary line "quilvane COMMAND: N frames ...".
-std::uint64_t summaryFrames(const std::string& err, const std::string& command) {
-    const std::string prefix = "quilvane " + command + ": ";
-    for (const std::string& line : lines(err)) {
-        if (line.rfind(prefix, 0) == 0 && line.find(" frames ") != std::string::npos) {
-            return std::stoull(line.substr(prefix.size()));
-        }
-    }
-    ADD_FAILURE() << "no summary in " << err;
-    return 0;
-}
-
-// The simulator's log writes "##0" for frames of more than 8 bytes and
-// shows no flags, so flags are not compared.
+// The simulator's log shows no flags ("##0" for any FD frame): they are not compared.
 void expectSameFrame(const CanFrame& a, const CanFrame& b, std::size_t index) {
     EXPECT_EQ(a.id, b.id) << index;
     EXPECT_EQ(a.channel, b.channel) << index;
@@ -66,258 +41,178 @@ void expectSameFrame(const CanFrame& a, const CanFrame& b, std::size_t index) {
     EXPECT_EQ(std::memcmp(a.data, b.data, a.dataLength), 0) << index;
 }
 
-TEST(Dump, PrintsAndLogsEveryFrameTheDeviceSent) {
-    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "300", "--record", "mixed", "--data-length",
-                    "12", "--channels", "0,1", "--records-per-packet", "3", "--duration", "20"});
+using Joined = std::pair<std::unique_ptr<SimProcess>, std::unique_ptr<CliProcess>>;
+
+// The tool (`cli`: the command; the CONNECTION is put in after it) and a
+// simulator joined over `kind`: "tcp" (the simulator listens), "tcp-listen"
+// (it connects to the tool, retrying until the tool listens) or "udp". A
+// simulator sending over UDP starts once the tool is bound, not to lose datagrams.
+Joined join(const std::string& kind, bool deviceSends, std::vector<std::string> cli,
+            std::vector<std::string> sim, const SpawnOptions& options = {}) {
+    const std::uint16_t port = freePort(kind == "udp");
+    Joined j;
+    if (kind == "udp" && deviceSends) {
+        cli.insert(cli.begin() + 1, "udp://127.0.0.1:9?local=" + local(port));
+        j.second = std::make_unique<CliProcess>(cli, options);
+        const auto bound = [&] {
+            return j.second->err().find("Bound to " + local(port)) != std::string::npos;
+        };
+        EXPECT_TRUE(j.second->readUntil(bound, 10000)) << j.second->err();
+        sim.insert(sim.begin(), {"--udp", "127.0.0.1:0", "--peer", local(port)});
+        j.first = std::make_unique<SimProcess>(sim);
+        return j;
+    }
+    if (kind == "tcp-listen")
+        sim.insert(sim.begin(), {"--tcp-connect", local(port)});
+    else
+        sim.insert(sim.begin(), {kind == "udp" ? "--udp" : "--tcp-listen", "127.0.0.1:0"});
+    j.first = std::make_unique<SimProcess>(sim);
+    cli.insert(cli.begin() + 1, kind == "tcp-listen" ? "tcp-listen://:" + std::to_string(port)
+                                                     : kind + "://" + local(j.first->readyPort()));
+    j.second = std::make_unique<CliProcess>(cli, options);
+    return j;
+}
+
+TEST(Connections, EveryKindCarriesFramesBothWaysCountedOnBothSides) {
+    const std::vector<std::string> sent = {"123#1122", "1F334455#", "123##1" + std::string(128, 'A'),
+                                           "7FF#11.22.33"};
+    std::string written;
+    for (const std::string& frame : sent)
+        written += "(0.0) can2 " + frame + "\n";
+    const auto expected = records(written);
+    for (const std::string kind : {"tcp", "tcp-listen", "udp"}) {
+        SCOPED_TRACE(kind);
+        // --count counts the frames of --channel; the last one ends the run, not the device.
+        auto [source, dump] =
+            join(kind, true, {"dump", "--channel", "1", "--count", "100", "--duration", "20"},
+                 {"--generate", "200", "--channels", "0,1", "--rate", "2000", "--duration", "20"});
+        EXPECT_EQ(dump->finish(), 0) << dump->err();
+        EXPECT_EQ(source->summary()["sent_frames"], 200u);
+        const auto got = records(dump->out());
+        EXPECT_EQ(got.size(), 100u);
+        EXPECT_TRUE(
+            std::all_of(got.begin(), got.end(), [](const LogRecord& r) { return r.frame.channel == 1; }));
+        EXPECT_NE(dump->err().find("quilvane dump: 100 frames received"), std::string::npos);
+        EXPECT_EQ(dump->err().find("the device closed the connection"), std::string::npos) << dump->err();
+
+        std::vector<std::string> args{"send", "--channel", "2"};
+        args.insert(args.end(), sent.begin(), sent.end());
+        auto [sink, send] = join(kind, false, args, {"--expect", "4", "--verbose", "--duration", "20"});
+        EXPECT_EQ(send->finish(), 0) << send->err();
+        EXPECT_EQ(sink->summary()["received_frames"], 4u) << "tcp-listen sends once the device is there";
+        EXPECT_NE(send->err().find("quilvane send: 4 frames sent"), std::string::npos) << send->err();
+        const auto received = records(sink->errors());
+        ASSERT_EQ(received.size(), 4u);
+        for (std::size_t i = 0; i < 4; ++i)
+            expectSameFrame(received[i].frame, expected[i].frame, i);
+    }
+}
+
+// dump prints and logs every frame; its log, replayed, gives a device the same
+// frames, and python-can reads it.
+TEST(Dump, PrintsAndLogsEveryFrameAndTheLogReadsBack) {
     const std::string log = tempPath("dump.log");
-    CliProcess dump({"dump", "tcp://" + local(sim.readyPort()), "--log", log, "--device-time"});
-    ASSERT_EQ(dump.finish(), 0) << dump.err();
-    EXPECT_EQ(sim.summary()["sent_frames"], 300u);
-    EXPECT_EQ(readFile(log), dump.out());
+    auto [source, dump] =
+        join("tcp", true, {"dump", "--log", log, "--device-time"},
+             {"--generate", "300", "--record", "mixed", "--data-length", "12", "--channels", "0,1",
+              "--records-per-packet", "3", "--ids", "0x7F0-0x80F", "--duration", "20"});
+    ASSERT_EQ(dump->finish(), 0) << dump->err();
+    EXPECT_EQ(source->summary()["sent_frames"], 300u);
+    std::ifstream logged(log);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(logged), {}), dump->out());
     std::remove(log.c_str());
 
-    auto got = records(dump.out());
-    ASSERT_EQ(got.size(), 300u);
+    const auto dumped = records(dump->out());
+    ASSERT_EQ(dumped.size(), 300u);
+    auto got = dumped;
     // Each channel is its own queue in the library: order holds per channel.
     std::sort(got.begin(), got.end(),
               [](const LogRecord& a, const LogRecord& b) { return a.micros < b.micros; });
     for (std::uint64_t s = 0; s < got.size(); ++s) {
         const CanFrame& f = got[s].frame;
         ASSERT_EQ(got[s].micros, s) << "--device-time prints the device's timestamp";
-        EXPECT_EQ(f.id, 0x100 + s % 256);
+        EXPECT_EQ(f.id, 0x7F0 + s % 32);
         EXPECT_EQ(f.channel, s % 2);
         ASSERT_EQ(f.dataLength, s / 3 % 2 == 0 ? 8 : 12) << "classic packets alternate with FD packets";
         EXPECT_EQ(f.data[f.dataLength - 1], static_cast<std::uint8_t>(s + f.dataLength - 1));
     }
-    EXPECT_NE(dump.err().find("TCP Client connected to "), std::string::npos)
-        << "the library's lines go to stderr";
-    EXPECT_NE(dump.err().find("quilvane dump: the device closed the connection"), std::string::npos);
-    EXPECT_NE(dump.err().find("quilvane dump: 300 frames received"), std::string::npos) << dump.err();
-}
+    EXPECT_NE(dump->err().find("TCP Client connected to "), std::string::npos) << "library lines on stderr";
+    EXPECT_NE(dump->err().find("quilvane dump: the device closed the connection"), std::string::npos);
+    EXPECT_NE(dump->err().find("quilvane dump: 300 frames received"), std::string::npos) << dump->err();
 
-TEST(Dump, ChannelCountDurationAndCtrlCBoundTheRun) {
-    {
-        SimProcess sim(
-            {"--tcp-listen", "127.0.0.1:0", "--generate", "200", "--channels", "0,1", "--duration", "20"});
-        const CliResult dump =
-            runCli({"dump", "tcp://" + local(sim.readyPort()), "--channel", "1", "--count", "50"});
-        EXPECT_EQ(dump.status, 0) << dump.err;
-        const auto got = records(dump.out);
-        ASSERT_EQ(got.size(), 50u);
-        for (const LogRecord& r : got)
-            EXPECT_EQ(r.frame.channel, 1);
-    }
-    for (const bool ctrlC : {false, true}) {
-        SimProcess sim(
-            {"--tcp-listen", "127.0.0.1:0", "--generate", "100000", "--rate", "200", "--duration", "20"});
-        std::vector<std::string> args{"dump", "tcp://" + local(sim.readyPort())};
-        if (!ctrlC)
-            args.insert(args.end(), {"--duration", "0.5"});
-        CliProcess dump(args);
-        if (ctrlC) {
-            ASSERT_TRUE(dump.waitForLines(5));
-            dump.interrupt();
-        }
-        EXPECT_EQ(dump.finish(), 0) << dump.err();
-        EXPECT_GT(dump.outLines().size(), 0u);
-        EXPECT_EQ(summaryFrames(dump.err(), "dump"), records(dump.out()).size()) << dump.err();
-        EXPECT_NE(dump.err().find("drops: unknown to the host"), std::string::npos);
-        EXPECT_EQ(dump.err().find("; interrupted") != std::string::npos, ctrlC) << dump.err();
-        EXPECT_NE(dump.err().find("TCP Client disconnected"), std::string::npos)
-            << "closed before the summary";
-    }
-}
-
-TEST(Dump, ListensForDevicesAndReadsUdp) {
-    const std::uint16_t tcpPort = freePort(false);
-    CliProcess listening(
-        {"dump", "tcp-listen://:" + std::to_string(tcpPort), "--count", "100", "--duration", "20"});
-    ASSERT_TRUE(listening.waitForError("TCP Server started on port: " + std::to_string(tcpPort)))
-        << listening.err();
-    SimProcess device({"--tcp-connect", local(tcpPort), "--generate", "100", "--duration", "20"});
-    EXPECT_EQ(listening.finish(), 0) << listening.err();
-    EXPECT_EQ(device.summary()["sent_frames"], 100u);
-    EXPECT_EQ(records(listening.out()).size(), 100u);
-
-    const std::uint16_t udpPort = freePort(true);
-    CliProcess udp(
-        {"dump", "udp://127.0.0.1:9?local=" + local(udpPort), "--count", "100", "--duration", "20"});
-    ASSERT_TRUE(udp.waitForError("Bound to " + local(udpPort))) << udp.err();
-    SimProcess sender(
-        {"--udp", "127.0.0.1:0", "--peer", local(udpPort), "--generate", "100", "--rate", "2000"});
-    EXPECT_EQ(udp.finish(), 0) << udp.err();
-    EXPECT_EQ(sender.summary()["sent_frames"], 100u);
-    EXPECT_EQ(records(udp.out()).size(), 100u);
-}
-
-TEST(Send, FramesArriveAsWrittenOverEachConnectionKind) {
-    const std::string fd64 = "123##1" + std::string(128, 'A');
-    {
-        SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--expect", "4", "--verbose", "--duration", "20"});
-        const CliResult send = runCli({"send", "tcp://" + local(sim.readyPort()), "123#1122", "1F334455#",
-                                       fd64, "7FF#11.22.33", "--channel", "2"});
-        EXPECT_EQ(send.status, 0) << send.err;
-        EXPECT_EQ(sim.summary()["received_frames"], 4u);
-        const auto got = received(sim);
-        ASSERT_EQ(got.size(), 4u);
-        const char* sent[] = {"123#1122", "1F334455#", fd64.c_str(), "7FF#112233"};
-        for (std::size_t i = 0; i < 4; ++i) {
-            LogRecord expected;
-            std::string error;
-            ASSERT_TRUE(parseLogLine(std::string("(0.0) can2 ") + sent[i], expected, error));
-            expectSameFrame(got[i].frame, expected.frame, i);
-        }
-        EXPECT_NE(send.err.find("quilvane send: 4 frames sent"), std::string::npos) << send.err;
-    }
-    {
-        SimProcess sim({"--udp", "127.0.0.1:0", "--expect", "2", "--duration", "20"});
-        EXPECT_EQ(runCli({"send", "udp://" + local(sim.readyPort()), "123#11", fd64}).status, 0);
-        EXPECT_EQ(sim.summary()["received_frames"], 2u);
-    }
-    {
-        const std::uint16_t port = freePort(false);
-        CliProcess send({"send", "tcp-listen://:" + std::to_string(port), "123#11", "456#22"});
-        ASSERT_TRUE(send.waitForError("TCP Server started on port: ")) << send.err();
-        SimProcess device({"--tcp-connect", local(port), "--expect", "2", "--duration", "20"});
-        EXPECT_EQ(send.finish(), 0) << send.err();
-        EXPECT_EQ(device.summary()["received_frames"], 2u) << "sent only once the device was there";
-    }
-}
-
-TEST(Send, NoDeviceToReachEndsWithStatusOne) {
-    const CliResult alone =
-        runCli({"send", "tcp-listen://:" + std::to_string(freePort(false)), "123#11", "--wait", "0.3"});
-    EXPECT_EQ(alone.status, 1);
-    EXPECT_NE(alone.err.find("no device connected within"), std::string::npos) << alone.err;
-    const CliResult refused = runCli({"send", "tcp://" + local(freePort(false)), "123#11"});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("quilvane send: cannot connect to 127.0.0.1:"), std::string::npos)
-        << refused.err;
-}
-
-TEST(Gen, CountsMatchOnBothSidesAndFramesFollowThePattern) {
-    {
-        SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--expect", "2000", "--duration", "30"});
-        const CliResult gen =
-            runCli({"gen", "tcp://" + local(sim.readyPort()), "--rate", "0", "--count", "2000"});
-        EXPECT_EQ(gen.status, 0) << gen.err;
-        EXPECT_EQ(sim.summary()["received_frames"], 2000u);
-        EXPECT_EQ(summaryFrames(gen.err, "gen"), 2000u);
-        EXPECT_EQ(gen.err.find("\rquilvane gen:"), std::string::npos) << "no progress line off a terminal";
-    }
-    SimProcess sim({"--udp", "127.0.0.1:0", "--expect", "100", "--verbose", "--duration", "30"});
-    const CliResult gen = runCli({"gen", "udp://" + local(sim.readyPort()), "--rate", "2000", "--count",
-                                  "100", "--fd", "--channels", "0,3"});
-    EXPECT_EQ(gen.status, 0) << gen.err;
-    EXPECT_EQ(sim.summary()["received_frames"], 100u);
-    const auto got = received(sim);
-    ASSERT_EQ(got.size(), 100u);
-    for (std::uint64_t s = 0; s < got.size(); ++s) {
-        EXPECT_EQ(got[s].frame.id, 0x100 + s);
-        EXPECT_EQ(got[s].frame.channel, s % 2 == 0 ? 0 : 3);
-        ASSERT_EQ(got[s].frame.dataLength, 64);
-        EXPECT_EQ(got[s].frame.data[63], static_cast<std::uint8_t>(s + 63));
-    }
-}
-
-TEST(Gen, ProgressLineOnATerminalAtMostFourTimesASecond) {
-    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--expect", "300", "--duration", "30"});
-    const auto start = std::chrono::steady_clock::now();
-    CliProcess gen({"gen", "tcp://" + local(sim.readyPort()), "--rate", "300", "--count", "300"}, true);
-    EXPECT_EQ(gen.finish(), 0) << gen.err();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(sim.summary()["received_frames"], 300u);
-    std::size_t updates = 0;
-    for (std::size_t at = gen.err().find("\rquilvane gen: "); at != std::string::npos;
-         at = gen.err().find("\rquilvane gen: ", at + 1)) {
-        ++updates;
-    }
-    EXPECT_GE(updates, 1u) << gen.err();
-    EXPECT_LE(updates, static_cast<std::size_t>(seconds * 4) + 1) << gen.err();
-    EXPECT_NE(gen.err().find("quilvane gen: 300 frames sent"), std::string::npos);
-}
-
-TEST(Replay, ABadLineStopsItBeforeAnythingIsSent) {
-    const std::string log = tempPath("bad.log");
-    writeFile(log,
-              "(1.000000) can0 123#11\n(1.100000) can0 456#22\n(1.200000) can0 789#33\n(1.3) can0 123#R\n");
-    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--duration", "1"});
-    const CliResult replay = runCli({"replay", "tcp://" + local(sim.readyPort()), log});
-    EXPECT_EQ(replay.status, 2);
-    EXPECT_NE(replay.err.find(log + ":4: frame \"123#R\": remote frames"), std::string::npos) << replay.err;
-    const auto summary = sim.summary();
-    EXPECT_EQ(summary.at("connections"), 0u);
-    EXPECT_EQ(summary.at("received_frames"), 0u);
-    std::remove(log.c_str());
-}
-
-// dump's log, replayed, gives the device the frames dump printed.
-TEST(LogFile, WhatDumpWritesReplaysAsTheSameFrames) {
-    const std::string log = tempPath("roundtrip.log");
-    SimProcess source({"--tcp-listen", "127.0.0.1:0", "--generate", "100", "--record", "mixed",
-                       "--data-length", "20", "--channels", "3", "--ids", "0x7F0-0x80F", "--duration", "20"});
-    const CliResult dump = runCli({"dump", "tcp://" + local(source.readyPort()), "--log", log});
-    ASSERT_EQ(dump.status, 0) << dump.err;
-    const auto dumped = records(readFile(log));
-    std::remove(log.c_str());
-    ASSERT_EQ(dumped.size(), 100u);
-
-    SimProcess sink({"--tcp-listen", "127.0.0.1:0", "--expect", "100", "--verbose", "--duration", "20"});
-    CliProcess replay({"replay", "tcp://" + local(sink.readyPort()), "-", "--speed", "0"}, false, dump.out);
-    EXPECT_EQ(replay.finish(), 0) << replay.err();
-    EXPECT_EQ(sink.summary()["received_frames"], 100u);
-    const auto replayed = received(sink);
-    ASSERT_EQ(replayed.size(), 100u);
+    auto [sink, replay] = join("tcp", false, {"replay", "-", "--speed", "0"},
+                               {"--expect", "300", "--verbose", "--duration", "20"}, {.input = dump->out()});
+    EXPECT_EQ(sink->summary()["received_frames"], 300u);
+    EXPECT_EQ(replay->finish(), 0) << replay->err();
+    const auto replayed = records(sink->errors());
+    ASSERT_EQ(replayed.size(), 300u);
     for (std::size_t i = 0; i < replayed.size(); ++i)
         expectSameFrame(replayed[i].frame, dumped[i].frame, i);
-}
 
-// python-can's log reader takes what dump writes. The frames come from gen
-// and send through the simulator's UDP echo, so that their flags are the
-// ones the tools write (python-can reads the flags digit as decimal).
-TEST(LogFile, PythonCanReadsWhatDumpWrites) {
+    // python-can reads it too: what it writes back holds the same frames.
     if (std::system("/usr/bin/python3 -c 'import can' 2>/dev/null") != 0) {
         GTEST_SKIP() << "python-can is not installed (Debian package python3-can)";
     }
-    const std::string log = tempPath("python.log");
-    const std::uint16_t dumpPort = freePort(true);
-    CliProcess dump({"dump", "udp://127.0.0.1:9?local=" + local(dumpPort), "--count", "42", "--log", log,
-                     "--duration", "20"});
-    ASSERT_TRUE(dump.waitForError("Bound to " + local(dumpPort))) << dump.err();
-    SimProcess echo({"--udp", "127.0.0.1:0", "--peer", local(dumpPort), "--echo", "--record", "fd",
-                     "--expect", "42", "--duration", "20"});
-    const std::string device = "udp://" + local(echo.readyPort());
-    EXPECT_EQ(runCli({"gen", device, "--count", "20", "--rate", "1000", "--channels", "0,3"}).status, 0);
-    EXPECT_EQ(runCli({"gen", device, "--count", "20", "--rate", "1000", "--fd"}).status, 0);
-    EXPECT_EQ(runCli({"send", device, "1F334455#11", "123##3AABB"}).status, 0);
-    EXPECT_EQ(dump.finish(), 0) << dump.err();
-    const auto dumped = records(readFile(log));
-    ASSERT_EQ(dumped.size(), 42u);
+    ChildProcess python;
+    python.spawn({"/usr/bin/python3", "-c",
+                  "import can, sys\nw = can.CanutilsLogWriter(sys.stdout)\n"
+                  "for m in can.CanutilsLogReader(sys.argv[1]): w.on_message_received(m)\n",
+                  "/dev/stdin"},
+                 {.input = dump->out()});
+    EXPECT_EQ(python.finish(), 0) << python.err();
+    const auto reread = records(python.out());
+    ASSERT_EQ(reread.size(), dumped.size()) << python.out();
+    for (std::size_t i = 0; i < reread.size(); ++i) {
+        expectSameFrame(reread[i].frame, dumped[i].frame, i);
+        EXPECT_EQ(reread[i].frame.flags, dumped[i].frame.flags) << i;
+    }
+}
 
-    const std::string script =
-        "import can, sys\n"
-        "for m in can.CanutilsLogReader(sys.argv[1]):\n"
-        "    print(\"%X %s %d %d %d %s\" % (m.arbitration_id, m.data.hex().upper(), m.is_fd, "
-        "m.bitrate_switch,"
-        " m.error_state_indicator, m.channel))\n";
-    FILE* pipe = popen(("/usr/bin/python3 -c '" + script + "' " + log).c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        text.append(chunk, n);
-    EXPECT_EQ(pclose(pipe), 0) << text;
-    std::remove(log.c_str());
-    const auto read = lines(text);
-    ASSERT_EQ(read.size(), dumped.size()) << text;
-    for (std::size_t i = 0; i < read.size(); ++i) {
-        const CanFrame& f = dumped[i].frame;
-        const std::string written = formatFrame(f);
-        const std::string data = written.substr(written.find('#') + (isFdFrame(f) ? 3 : 1));
-        char expected[200];
-        std::snprintf(expected, sizeof expected, "%X %s %d %d %d can%u", f.id, data.c_str(),
-                      isFdFrame(f) ? 1 : 0, f.flags & 1, (f.flags >> 1) & 1, f.channel);
-        EXPECT_EQ(read[i], expected);
+TEST(Dump, DurationAndCtrlCEndTheRunWithASummary) {
+    for (const bool ctrlC : {false, true}) {
+        auto [sim, dump] = join("tcp", true, {"dump", "--duration", ctrlC ? "20" : "0.5"},
+                                {"--generate", "100000", "--rate", "200", "--duration", "20"});
+        if (ctrlC) {
+            const auto fiveLines = [d = dump.get()] {
+                return std::count(d->out().begin(), d->out().end(), '\n') >= 5;
+            };
+            ASSERT_TRUE(dump->readUntil(fiveLines, 10000)) << dump->err();
+            dump->interrupt();
+        }
+        EXPECT_EQ(dump->finish(), 0) << dump->err();
+        const std::size_t frames = records(dump->out()).size();
+        EXPECT_GT(frames, 0u);
+        EXPECT_NE(dump->err().find("quilvane dump: " + std::to_string(frames) + " frames received"),
+                  std::string::npos)
+            << dump->err();
+        EXPECT_NE(dump->err().find("drops: unknown to the host"), std::string::npos);
+        EXPECT_EQ(dump->err().find("; interrupted") != std::string::npos, ctrlC) << dump->err();
+        EXPECT_NE(dump->err().find("TCP Client disconnected"), std::string::npos) << "the link is closed";
+    }
+}
+
+// gen's frame s: identifier 0x100 + s % 256, channel CHANNELS[s % n], data (s + i) & 0xFF.
+TEST(Gen, FramesFollowThePatternCountedOnBothSidesWithProgressOnlyOnATerminal) {
+    for (const bool terminal : {false, true}) {  // terminal: UDP at 300 frames/s, else TCP at once
+        const std::uint64_t frames = terminal ? 300 : 2000;
+        const std::string count = std::to_string(frames);
+        auto [sim, gen] =
+            join(terminal ? "udp" : "tcp", false,
+                 {"gen", "--rate", terminal ? "300" : "0", "--count", count, "--fd", "--channels", "0,3"},
+                 {"--expect", count, "--verbose", "--duration", "30"}, {.errorTerminal = terminal});
+        // The simulator first: its stderr fills with --verbose lines unless read.
+        EXPECT_EQ(sim->summary()["received_frames"], frames);
+        EXPECT_EQ(gen->finish(), 0) << gen->err();
+        EXPECT_NE(gen->err().find("quilvane gen: " + count + " frames sent"), std::string::npos);
+        EXPECT_EQ(gen->err().find("\rquilvane gen: ") != std::string::npos, terminal) << gen->err();
+        const auto got = records(sim->errors());
+        ASSERT_EQ(got.size(), frames);
+        for (std::uint64_t s = 0; s < got.size(); ++s) {
+            EXPECT_EQ(got[s].frame.id, 0x100 + s % 256);
+            EXPECT_EQ(got[s].frame.channel, s % 2 == 0 ? 0 : 3);
+            ASSERT_EQ(got[s].frame.dataLength, 64);
+            EXPECT_EQ(got[s].frame.data[63], static_cast<std::uint8_t>(s + 63));
+        }
     }
 }
 

@@ -1,5 +1,5 @@
 // The text forms the tool reads and writes: candump log lines and cansend
-// frames, CONNECTION arguments, device identifiers and JSON strings.
+// frames, CONNECTION arguments and the JSON of search.
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
@@ -26,90 +26,54 @@ CanFrame frame(std::uint32_t id, std::vector<std::uint8_t> data, std::uint16_t f
     return f;
 }
 
-std::vector<std::uint8_t> counting(std::size_t n) {
-    std::vector<std::uint8_t> bytes(n);
-    for (std::size_t i = 0; i < n; ++i)
-        bytes[i] = static_cast<std::uint8_t>(i);
-    return bytes;
+bool sameFrame(const CanFrame& a, const CanFrame& b) {
+    return a.id == b.id && a.flags == b.flags && a.channel == b.channel && a.dataLength == b.dataLength &&
+           std::memcmp(a.data, b.data, a.dataLength) == 0;
 }
 
-TEST(CandumpFormat, WritesFramesAsCandumpDoes) {
+// The frame is written as the text, also in a log line, and the log line reads
+// back as the frame; except where `way` says one way only.
+TEST(CandumpFormat, FramesAndTextsBothWays) {
+    enum Way { kBoth, kWriteOnly, kReadOnly };
     const struct {
         CanFrame frame;
-        const char* text;
-    } cases[] = {
-        {frame(0x123, {0x11, 0x22}), "123#1122"},
-        {frame(0x7FF, {}), "7FF#"},
-        {frame(0x800, {0xAB}), "00000800#AB"},
-        {frame(0x1F334455, {}), "1F334455#"},
-        {frame(0x123, {0xAA}, 0x4), "123##4AA"},
-        {frame(0x123, {0xAA}, 0x1 | 0x2 | 0x4), "123##7AA"},
-        {frame(0x123, counting(12), 0x1),
-         "123##5000102030405060708090A0B"},                        // more than 8 bytes: FD even without FDF
-        {frame(0x123, counting(8), 0x1), "123#0001020304050607"},  // BRS alone does not make it FD
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(formatFrame(c.frame), c.text);
-    }
-    EXPECT_EQ(formatLogLine(1700000000000001, frame(0x42, {1}, 0, 3)), "(1700000000.000001) can3 042#01");
-}
-
-TEST(CandumpFormat, LogLinesReadBackAsWritten) {
-    const CanFrame frames[] = {frame(0, {}), frame(0x7FF, counting(8), 0, 1),
-                               frame(0x1FFFFFFF, counting(64), 0x5, 255), frame(0x100, counting(3), 0x4, 7)};
-    for (const CanFrame& written : frames) {
-        LogRecord record;
-        std::string error;
-        ASSERT_TRUE(parseLogLine(formatLogLine(123456789, written), record, error)) << error;
-        EXPECT_EQ(record.micros, 123456789u);
-        EXPECT_EQ(record.frame.id, written.id);
-        EXPECT_EQ(record.frame.flags, written.flags);
-        EXPECT_EQ(record.frame.channel, written.channel);
-        ASSERT_EQ(record.frame.dataLength, written.dataLength);
-        EXPECT_EQ(std::memcmp(record.frame.data, written.data, written.dataLength), 0);
-    }
-}
-
-TEST(CandumpFormat, ReadsCansendSyntax) {
-    CanFrame f;
-    std::string error;
-    ASSERT_TRUE(parseFrame("123#11.22.aa", f, error)) << error;
-    EXPECT_EQ(f.dataLength, 3);
-    EXPECT_EQ(f.data[2], 0xAA);
-    ASSERT_TRUE(parseFrame("00000123#", f, error));
-    EXPECT_EQ(f.id, 0x123u) << "an 8-digit identifier gives its value";
-    ASSERT_TRUE(parseFrame("123##1", f, error));
-    EXPECT_EQ(f.flags, 0x5) << "FDF is added to the flags digit";
-    EXPECT_EQ(f.dataLength, 0);
-}
-
-TEST(CandumpFormat, RefusesBadFramesSayingWhy) {
-    const std::string nine(18, '1');
-    const std::string sixtyFive(130, '1');
-    const struct {
         std::string text;
-        const char* reason;
+        Way way;
     } cases[] = {
-        {"123#R", "remote frames (R) are not supported"},
-        {"12#11", "identifier must be 3 hex digits"},
-        {"800#11", "identifier must be 3 hex digits up to 7FF"},
-        {"20000000#", "8 hex digits up to 1FFFFFFF"},
-        {"123#112", "pairs of hex digits"},
-        {"123#11..22", "pairs of hex digits"},
-        {"123#" + nine, "at most 8 data bytes"},
-        {"123##1" + sixtyFive, "at most 64 data bytes"},
-        {"123##", "one hex digit of CAN FD flags"},
-        {"123", "expected ID#DATA"},
+        {frame(0x123, {0x11, 0x22}), "123#1122", kBoth},
+        {frame(0x42, {1}, 0, 3), "042#01", kBoth},
+        {frame(0x7FF, {0, 1, 2, 3, 4, 5, 6, 7}, 0, 1), "7FF#0001020304050607", kBoth},
+        {frame(0x800, {0xAB}, 0, 255), "00000800#AB", kBoth},
+        {frame(0x1F334455, {}), "1F334455#", kBoth},
+        {frame(0x123, {0xAA}, 0x1 | 0x2 | 0x4, 7), "123##7AA", kBoth},
+        {frame(0x1FFFFFFF, std::vector<std::uint8_t>(64, 0xAA), 5), "1FFFFFFF##5" + std::string(128, 'A'),
+         kBoth},
+        // More than 8 bytes make a frame FD; bit rate switch alone does not.
+        {frame(0x123, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 1), "123##5000102030405060708090A0B",
+         kWriteOnly},
+        {frame(0x123, {0, 1, 2, 3, 4, 5, 6, 7}, 1), "123#0001020304050607", kWriteOnly},
+        {frame(0x123, {0x11, 0x22, 0xAA}), "123#11.22.aa", kReadOnly},
+        {frame(0x123, {}), "00000123#", kReadOnly},    // 8 digits give their value
+        {frame(0x123, {}, 0x5), "123##1", kReadOnly},  // FDF is added to the flags digit
     };
     for (const auto& c : cases) {
-        CanFrame f;
-        std::string error;
-        EXPECT_FALSE(parseFrame(c.text, f, error)) << c.text;
-        EXPECT_NE(error.find(c.reason), std::string::npos) << c.text << ": " << error;
+        SCOPED_TRACE(c.text);
+        const std::string line = "(1700000000.000001) can" + std::to_string(c.frame.channel) + " " + c.text;
+        if (c.way != kReadOnly) {
+            EXPECT_EQ(formatFrame(c.frame), c.text);
+            EXPECT_EQ(formatLogLine(1700000000000001, c.frame), line);
+        }
+        if (c.way != kWriteOnly) {
+            LogRecord record;
+            std::string error;
+            ASSERT_TRUE(parseLogLine(line, record, error)) << error;
+            EXPECT_EQ(record.micros, 1700000000000001u);
+            EXPECT_TRUE(sameFrame(record.frame, c.frame));
+        }
     }
 }
 
-TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOne) {
+TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOneSayingWhy) {
     std::istringstream good(
         "(1.5) can7 123#11\n\n(2.1234567) vcan0 1F334455##3 R\r\n(3.000001) can256 7FF#\n");
     std::vector<LogRecord> records;
@@ -123,15 +87,26 @@ TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOne) {
     EXPECT_EQ(records[1].frame.flags, 0x7);
     EXPECT_EQ(records[2].frame.channel, 0);
 
+    // A bad frame is named the same way in a log file and on the command line.
+    const std::string line = "(1.0) can0 ";
     const struct {
-        const char* text;
+        std::string text;
         std::size_t line;
         const char* reason;
     } bad[] = {
-        {"(1.0) can0 123#11\n1.0 can0 123#11\n", 2, "expected a time"},
+        {line + "123#11\n1.0 can0 123#11\n", 2, "expected a time"},
         {"\n\n(1.0) can0\n", 3, "expected \"(TIME) INTERFACE FRAME\""},
-        {"(1.0) can0 123#11 extra\n", 1, "unexpected text"},
-        {"(1.0) can0 123#1\n", 1, "pairs of hex digits"},
+        {line + "123#11 extra\n", 1, "unexpected text"},
+        {line + "123#R", 1, "remote frames (R) are not supported"},
+        {line + "12#11", 1, "identifier must be 3 hex digits"},
+        {line + "800#11", 1, "identifier must be 3 hex digits up to 7FF"},
+        {line + "20000000#", 1, "8 hex digits up to 1FFFFFFF"},
+        {line + "123#112", 1, "pairs of hex digits"},
+        {line + "123#11..22", 1, "pairs of hex digits"},
+        {line + "123#" + std::string(18, '1'), 1, "at most 8 data bytes"},
+        {line + "123##1" + std::string(130, '1'), 1, "at most 64 data bytes"},
+        {line + "123##", 1, "one hex digit of CAN FD flags"},
+        {line + "123", 1, "expected ID#DATA"},
     };
     for (const auto& c : bad) {
         std::istringstream in(c.text);
@@ -141,25 +116,17 @@ TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOne) {
     }
 }
 
-TEST(ConnectionUrl, TheThreeFormsBecomeOpenParams) {
-    OpenParams p = toOpenParams(parseConnectionUrl("tcp://192.0.2.10:4001"));
-    EXPECT_EQ(p.type, static_cast<std::uint32_t>(QUILVANE_TCP_CLIENT));
-    EXPECT_STREQ(p.remoteIp, "192.0.2.10");
-    EXPECT_EQ(p.remotePort, 4001);
-
+// The end-to-end tests use the three forms; here what they cannot see.
+TEST(ConnectionUrl, ListenAddressAndEmptyLocalAddressAreNotPassedOn) {
     const ConnectionUrl listen = parseConnectionUrl("tcp-listen://127.0.0.1:8000");
     EXPECT_EQ(listen.listenAddress, "127.0.0.1");
-    p = toOpenParams(listen);
+    OpenParams p = toOpenParams(listen);
     EXPECT_EQ(p.type, static_cast<std::uint32_t>(QUILVANE_TCP_SERVER));
     EXPECT_EQ(p.localPort, 8000);
-    EXPECT_STREQ(p.localIp, "") << "the library listens everywhere; the address is not passed on";
-
-    EXPECT_EQ(toOpenParams(parseConnectionUrl("udp://192.0.2.10:9000")).localPort, 0) << "the system picks";
-    p = toOpenParams(parseConnectionUrl("udp://192.0.2.10:9000?local=127.0.0.1:9001"));
-    EXPECT_EQ(p.type, static_cast<std::uint32_t>(QUILVANE_UDP));
-    EXPECT_STREQ(p.localIp, "127.0.0.1");
+    EXPECT_STREQ(p.localIp, "") << "the library listens everywhere";
+    p = toOpenParams(parseConnectionUrl("udp://192.0.2.10:9000?local=:9001"));
+    EXPECT_STREQ(p.localIp, "");
     EXPECT_EQ(p.localPort, 9001);
-    EXPECT_EQ(parseConnectionUrl("udp://192.0.2.10:9000?local=:9001").localPort, 9001);
 }
 
 TEST(ConnectionUrl, RefusesSayingWhy) {
@@ -168,7 +135,6 @@ TEST(ConnectionUrl, RefusesSayingWhy) {
         const char* reason;
     } cases[] = {
         {"serial:///dev/ttyS0", "expected tcp://ADDRESS:PORT, tcp-listen://"},
-        {"tcp://192.0.2.10", "expected ADDRESS:PORT"},
         {"tcp://:4001", "\"\" is not an IPv4 address"},
         {"tcp://192.0.2:4001", "\"192.0.2\" is not an IPv4 address"},
         {"tcp://192.0.2.256:4001", "is not an IPv4 address"},

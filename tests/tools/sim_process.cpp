@@ -1,10 +1,5 @@
 #include "sim_process.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -12,6 +7,8 @@
 namespace {
 
 constexpr int kLineTimeoutMs = 20000;
+// The simulator always ends by itself; this bounds one that does not.
+constexpr int kExitTimeoutMs = 60000;
 
 }  // namespace
 
@@ -20,55 +17,23 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     if (path == nullptr) {
         throw std::runtime_error("QUILVANE_SIM is not set");
     }
-    int out[2];
-    int err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        std::vector<char*> argv{const_cast<char*>(path)};
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(path, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
+    std::vector<std::string> argv{path};
+    argv.insert(argv.end(), args.begin(), args.end());
+    child_.spawn(argv);
 }
 
-SimProcess::~SimProcess() {
-    if (exitStatus_ < 0 && pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    close(out_);
-    close(err_);
-}
+SimProcess::~SimProcess() = default;
 
 std::string SimProcess::readLine() {
-    while (true) {
-        if (size_t end = buffered_.find('\n'); end != std::string::npos) {
-            std::string line = buffered_.substr(0, end);
-            buffered_.erase(0, end + 1);
-            return line;
-        }
-        pollfd entry{out_, POLLIN, 0};
-        char chunk[512];
-        ssize_t n = poll(&entry, 1, kLineTimeoutMs) > 0 ? read(out_, chunk, sizeof chunk) : 0;
-        if (n <= 0) {
-            return "";
-        }
-        buffered_.append(chunk, static_cast<size_t>(n));
+    const std::string& out = child_.out();
+    child_.readUntil([&] { return out.find('\n', lineStart_) != std::string::npos; }, kLineTimeoutMs);
+    const size_t end = out.find('\n', lineStart_);
+    if (end == std::string::npos) {
+        return "";
     }
+    std::string line = out.substr(lineStart_, end - lineStart_);
+    lineStart_ = end + 1;
+    return line;
 }
 
 std::vector<std::string> SimProcess::ready() {
@@ -94,7 +59,7 @@ uint16_t SimProcess::readyPort(size_t word) {
 }
 
 void SimProcess::terminate() {
-    kill(pid_, SIGTERM);
+    child_.interrupt(SIGTERM);
 }
 
 std::map<std::string, uint64_t> SimProcess::summary() {
@@ -110,25 +75,13 @@ std::map<std::string, uint64_t> SimProcess::summary() {
         }
         break;
     }
-    int status = 0;
-    if (waitpid(pid_, &status, 0) == pid_) {
-        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    }
+    exitStatus_ = child_.finish(kExitTimeoutMs);
     return values;
 }
 
 std::string SimProcess::errors() {
-    std::string text;
-    char chunk[512];
-    pollfd entry{err_, POLLIN, 0};
-    while (poll(&entry, 1, 0) > 0) {
-        ssize_t n = read(err_, chunk, sizeof chunk);
-        if (n <= 0) {
-            break;
-        }
-        text.append(chunk, static_cast<size_t>(n));
-    }
-    return text;
+    child_.collect(0);
+    return child_.err();
 }
 
 int runSim(const std::vector<std::string>& args, std::string& errors) {

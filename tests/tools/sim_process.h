@@ -2,12 +2,12 @@
 // its ready and summary lines. The child is always killed on destruction.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "../support/child_process.h"
 
 class SimProcess {
   public:
@@ -30,10 +30,8 @@ class SimProcess {
   private:
     std::string readLine();
 
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    std::string buffered_;
+    ChildProcess child_;
+    size_t lineStart_ = 0;  // the first byte of standard output not yet returned as a line
     std::vector<std::string> ready_;
     int exitStatus_ = -1;
 };

@@ -1,0 +1,47 @@
+// A program run as a child process, with its standard output and standard
+// error collected through pipes. The child is killed and reaped on
+// destruction, so a failed assertion never leaves it running.
+#pragma once
+
+#include <sys/types.h>
+
+#include <csignal>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct SpawnOptions {
+    std::string input = "";      // standard input; empty: /dev/null
+    bool errorTerminal = false;  // standard error is a pseudo-terminal, not a pipe
+};
+
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // args[0] is the program's path. Throws if the child cannot be started.
+    void spawn(const std::vector<std::string>& args, const SpawnOptions& options = {});
+
+    // Waits up to `waitMs` for output, then reads all there is.
+    void collect(int waitMs);
+    // Collects until `done` holds; false if time ran out, or the child closed
+    // both streams, first.
+    bool readUntil(const std::function<bool()>& done, int timeoutMs);
+    void interrupt(int signal = SIGINT);
+    // Collects until the child exits, killing it after `timeoutMs`; its exit
+    // status, or 128 + the signal that ended it. Later calls return the same.
+    int finish(int timeoutMs = 30000);
+
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+
+  private:
+    pid_t pid_ = -1;
+    int fds_[2] = {-1, -1};  // standard output, standard error
+    std::string out_;
+    std::string err_;
+    int status_ = -1;
+};
