@@ -1,4 +1,4 @@
-// UDP mode: whole packets per datagram, to the peer or back to the sender.
+// UDP mode: generated packets to the peer, a whole packet or a piece of one per datagram.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,53 +7,37 @@
 
 namespace {
 
-TEST(SimUdp, EchoesToTheSenderAsOneLibraryPacketPerFrame) {
-    SimProcess sim({"--udp", "127.0.0.1:0", "--echo", "--expect", "2", "--duration", "20"});
-    uint16_t port = 0;
-    int fd = udpSocket(port);
-    std::vector<WireFrame> sent{{1, 5, 0x7FF, 9, 2, {1, 2, 3}},
-                                {1, 6, 0x100, 0, 0, std::vector<uint8_t>(64, 0xEE)}};
-    sendTo(fd, sim.readyPort(), buildPacket(1, sent));
-    for (const WireFrame& expected : sent) {
-        auto packets = splitPackets(receiveDatagram(fd));
-        ASSERT_EQ(packets.size(), 1u);
-        ASSERT_EQ(packets[0].bytes.size(), 87u);
-        ASSERT_EQ(packets[0].frames.size(), 1u);
-        EXPECT_TRUE(packets[0].checksumOk);
-        EXPECT_EQ(packets[0].frames[0].id, expected.id);
-        EXPECT_EQ(packets[0].frames[0].data, expected.data);
-    }
-    auto summary = sim.summary();
-    EXPECT_EQ(summary["received_frames"], 2u);
-    EXPECT_EQ(summary["sent_packets"], 2u);
-    close(fd);
-}
-
-TEST(SimUdp, GeneratesToThePeerInWholePackets) {
-    uint16_t port = 0;
-    int fd = udpSocket(port);
-    SimProcess sim({"--udp", "127.0.0.1:0", "--peer", "127.0.0.1:" + std::to_string(port), "--generate", "5",
-                    "--records-per-packet", "2", "--record", "classic", "--data-length", "20", "--duration",
-                    "20"});
-    ASSERT_FALSE(sim.ready().empty());
-    uint64_t s = 0;
-    for (size_t expected : {2u, 2u, 1u}) {
-        std::vector<uint8_t> rest;
-        auto packets = splitPackets(receiveDatagram(fd), &rest);
-        ASSERT_EQ(packets.size(), 1u);
-        EXPECT_TRUE(rest.empty());
-        EXPECT_TRUE(packets[0].checksumOk);
-        ASSERT_EQ(packets[0].frames.size(), expected);
-        for (const WireFrame& frame : packets[0].frames) {
-            EXPECT_EQ(frame.type, 0);
-            EXPECT_EQ(frame.timestamp, s++);
-            EXPECT_EQ(frame.data.size(), 8u) << "classic records hold 8 bytes";
+// Five frames in classic packets of 55, 55 and 31 bytes, each in one datagram,
+// or with cut in 2 to 4 and with byte-at-a-time in one a byte.
+TEST(SimUdp, GeneratesToThePeerInWholePacketsOrInThePiecesOfTheFault) {
+    for (const auto& [fault, fewest, most] :
+         {std::tuple("none", size_t{1}, size_t{1}), {"cut", 2u, 4u}, {"byte-at-a-time", 0u, 0u}}) {
+        SCOPED_TRACE(fault);
+        uint16_t port = 0;
+        int fd = udpSocket(port);
+        SimProcess sim({"--udp", "127.0.0.1:0", "--peer", "127.0.0.1:" + std::to_string(port), "--generate",
+                        "5", "--records-per-packet", "2", "--record", "classic", "--fault", fault,
+                        "--duration", "20"});
+        std::vector<uint8_t> stream;
+        for (size_t size : {55u, 55u, 31u}) {
+            size_t datagrams = 0;
+            for (size_t filled = 0; filled < size; ++datagrams) {
+                std::vector<uint8_t> piece = receiveDatagram(fd);
+                ASSERT_FALSE(piece.empty());
+                ASSERT_LE(filled += piece.size(), size) << "a datagram holds parts of two packets";
+                stream.insert(stream.end(), piece.begin(), piece.end());
+            }
+            EXPECT_GE(datagrams, fewest > 0 ? fewest : size);
+            EXPECT_LE(datagrams, most > 0 ? most : size);
         }
+        auto packets = splitPackets(stream);
+        ASSERT_EQ(packets.size(), 3u);
+        EXPECT_TRUE(packets[0].checksumOk && packets[1].checksumOk && packets[2].checksumOk);
+        auto summary = sim.summary();
+        EXPECT_EQ(summary["sent_frames"], 5u);
+        EXPECT_EQ(summary["sent_packets"], 3u);
+        close(fd);
     }
-    auto summary = sim.summary();
-    EXPECT_EQ(summary["sent_frames"], 5u);
-    EXPECT_EQ(summary["sent_packets"], 3u);
-    close(fd);
 }
 
 }  // namespace

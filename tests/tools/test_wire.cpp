@@ -4,10 +4,11 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <numeric>
 #include <stdexcept>
 
 namespace {
@@ -20,120 +21,98 @@ uint64_t bigEndian(const uint8_t* bytes, size_t count) {
     return value;
 }
 
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
+uint8_t xorOf(const uint8_t* bytes, size_t count) {
+    return std::accumulate(bytes, bytes + count, uint8_t{0}, std::bit_xor<uint8_t>());
 }
 
-uint16_t boundPort(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
+sockaddr_in loopback(uint16_t port) {
+    return sockaddr_in{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+}
+
+int withTimeout(int fd) {
+    timeval timeout{10, 0};  // no test read may hang
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    return fd;
 }
 
 int boundSocket(int type, uint16_t& port) {
     int fd = socket(AF_INET, type, 0);
     sockaddr_in address = loopback(0);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         throw std::runtime_error("bind failed");
     }
-    timeval timeout{10, 0};  // no test read may hang
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    port = boundPort(fd);
-    return fd;
+    port = ntohs(address.sin_port);
+    return withTimeout(fd);
 }
 
 }  // namespace
 
-std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& stream, std::vector<uint8_t>* rest) {
+std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* rest) {
     std::vector<WirePacket> packets;
     size_t p = 0;
-    while (stream.size() - p >= 7) {
-        const size_t n = bigEndian(&stream[p + 4], 2);
-        if (stream.size() - p < n + 7) {
+    while (bytes.size() - p >= 7) {
+        const size_t n = bigEndian(&bytes[p + 4], 2);
+        if (bytes.size() - p < n + 7) {
             break;
         }
-        WirePacket packet;
-        packet.bytes.assign(stream.begin() + p, stream.begin() + p + n + 7);
-        uint8_t sum = 0;
-        for (size_t i = 0; i < n + 6; ++i) {
-            sum ^= packet.bytes[i];
-        }
-        packet.checksumOk = sum == packet.bytes[n + 6];
-        const size_t size = packet.bytes[1] == 0 ? 24 : 80;
+        WirePacket packet{{bytes.begin() + p, bytes.begin() + p + n + 7}, false, {}};
+        const uint8_t* b = packet.bytes.data();
+        packet.checksumOk = xorOf(b, n + 6) == b[n + 6];
+        const size_t size = b[1] == 0 ? 24 : 80;
         for (size_t at = 6; at + size <= n + 6; at += size) {
-            const uint8_t* r = &packet.bytes[at];
-            packet.frames.push_back({packet.bytes[1], bigEndian(r, 8),
-                                     static_cast<uint32_t>(bigEndian(r + 8, 4)),
-                                     static_cast<uint16_t>(bigEndian(r + 12, 2)), r[14],
-                                     std::vector<uint8_t>(r + 16, r + 16 + std::min<size_t>(r[15], size - 16))});
+            const uint8_t* r = b + at;
+            packet.frames.push_back(
+                {b[1], bigEndian(r, 8), static_cast<uint32_t>(bigEndian(r + 8, 4)),
+                 static_cast<uint16_t>(bigEndian(r + 12, 2)), r[14],
+                 std::vector<uint8_t>(r + 16, r + 16 + std::min<size_t>(r[15], size - 16))});
         }
         packets.push_back(std::move(packet));
         p += n + 7;
     }
     if (rest != nullptr) {
-        rest->assign(stream.begin() + p, stream.end());
+        rest->assign(bytes.begin() + p, bytes.end());
     }
     return packets;
 }
 
 std::vector<uint8_t> buildPacket(uint8_t type, const std::vector<WireFrame>& frames) {
     const size_t size = type == 0 ? 24 : 80;
-    std::vector<uint8_t> bytes(6 + size * frames.size() + 1, 0);
-    bytes[0] = 0x55;
-    bytes[1] = type;
-    bytes[4] = static_cast<uint8_t>(size * frames.size() >> 8);
-    bytes[5] = static_cast<uint8_t>(size * frames.size());
-    for (size_t f = 0; f < frames.size(); ++f) {
-        uint8_t* r = &bytes[6 + f * size];
-        for (int i = 0; i < 8; ++i) {
-            r[i] = static_cast<uint8_t>(frames[f].timestamp >> (56 - 8 * i));
+    std::vector<uint8_t> bytes{0x55, type, 0, 0};
+    auto put = [&bytes](uint64_t value, int count) {
+        while (count-- > 0) {
+            bytes.push_back(static_cast<uint8_t>(value >> 8 * count));
         }
-        for (int i = 0; i < 4; ++i) {
-            r[8 + i] = static_cast<uint8_t>(frames[f].id >> (24 - 8 * i));
-        }
-        r[12] = static_cast<uint8_t>(frames[f].flags >> 8);
-        r[13] = static_cast<uint8_t>(frames[f].flags);
-        r[14] = frames[f].channel;
-        r[15] = static_cast<uint8_t>(frames[f].data.size());
-        std::copy(frames[f].data.begin(), frames[f].data.end(), r + 16);
+    };
+    put(size * frames.size(), 2);
+    for (const WireFrame& f : frames) {
+        put(f.timestamp, 8);
+        put(f.id, 4);
+        put(f.flags, 2);
+        bytes.insert(bytes.end(), {f.channel, static_cast<uint8_t>(f.data.size())});
+        bytes.insert(bytes.end(), f.data.begin(), f.data.end());
+        bytes.resize(bytes.size() + size - 16 - f.data.size());
     }
-    for (size_t i = 0; i + 1 < bytes.size(); ++i) {
-        bytes.back() ^= bytes[i];
-    }
+    bytes.push_back(xorOf(bytes.data(), bytes.size()));
     return bytes;
 }
 
 int tcpListen(uint16_t& port) {
-    int fd = boundSocket(SOCK_STREAM, port);
-    listen(fd, 8);
-    return fd;
+    const int fd = boundSocket(SOCK_STREAM, port);
+    return listen(fd, 8) == 0 ? fd : throw std::runtime_error("listen failed");
 }
 
 int tcpConnect(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("connect failed");
-    }
-    timeval timeout{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return fd;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = loopback(port);
+    const bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    return connected ? withTimeout(fd) : throw std::runtime_error("connect failed");
 }
 
 int tcpAccept(int listener) {
-    pollfd entry{listener, POLLIN, 0};
-    if (poll(&entry, 1, 10000) != 1) {
-        throw std::runtime_error("nobody connected");
-    }
-    int fd = accept(listener, nullptr, nullptr);
-    timeval timeout{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return fd;
+    const int fd = accept(listener, nullptr, nullptr);  // the listener's read time-out bounds the wait
+    return fd >= 0 ? withTimeout(fd) : throw std::runtime_error("nobody connected");
 }
 
 int udpSocket(uint16_t& port) {
@@ -148,10 +127,7 @@ void sendTo(int fd, uint16_t port, const std::vector<uint8_t>& bytes) {
 std::vector<uint8_t> receiveDatagram(int fd, int timeoutMs) {
     pollfd entry{fd, POLLIN, 0};
     std::vector<uint8_t> bytes(65536);
-    if (poll(&entry, 1, timeoutMs) != 1) {
-        return {};
-    }
-    ssize_t n = recv(fd, bytes.data(), bytes.size(), 0);
+    ssize_t n = poll(&entry, 1, timeoutMs) == 1 ? recv(fd, bytes.data(), bytes.size(), 0) : 0;
     bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return bytes;
 }
@@ -178,19 +154,4 @@ void readExactly(int fd, std::vector<uint8_t>& into, size_t count) {
         }
         into.insert(into.end(), chunk, chunk + n);
     }
-}
-
-uint8_t rotateRight2(uint8_t byte) {
-    return static_cast<uint8_t>(byte >> 2 | byte << 6);
-}
-
-uint8_t crc8(const std::vector<uint8_t>& bytes, size_t count) {
-    uint8_t crc = 0;
-    for (size_t i = 0; i < count; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<uint8_t>(crc & 0x80 ? crc << 1 ^ 0x07 : crc << 1);
-        }
-    }
-    return crc ^ 0x55;
 }
