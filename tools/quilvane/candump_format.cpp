@@ -3,21 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hex_digit.h"
+
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 constexpr std::uint32_t kLargestStandardId = 0x7FF;
 constexpr std::uint32_t kLargestExtendedId = 0x1FFFFFFF;
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool parseHex(std::string_view text, std::uint32_t& value) {
     value = 0;

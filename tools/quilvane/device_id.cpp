@@ -2,19 +2,8 @@
 
 #include <cstdio>
 
-namespace {
+#include "hex_digit.h"
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
 
 bool parseDeviceId(const std::string& text, std::uint8_t out[6]) {
     // Either no separators at all or one after each of the first five pairs.

@@ -7,9 +7,8 @@
 #include "commands.h"
 #include "device_wait.h"
 #include "link_session.h"
-#include "progress_line.h"
 #include "report.h"
-#include "run_summary.h"
+#include "send_run.h"
 #include "signals.h"
 #include "usage_error.h"
 
@@ -113,9 +112,7 @@ int runGen(const Words& words, LibraryOutput& output) {
                          ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                               std::chrono::duration<double>(options.duration))
                          : Clock::time_point::max();
-    RunClock clock;
-    RunTotals totals{"sent"};
-    ProgressLine progress("gen");
+    SendRun run("gen");
     int status = kExitOk;
     auto scheduleStart = Clock::now();
     std::uint64_t scheduleFirst = 0;  // the frame that scheduleStart belongs to
@@ -139,20 +136,7 @@ int runGen(const Words& words, LibraryOutput& output) {
             status = kExitFailed;
             break;
         }
-        if (link.send(generatedFrame(s, options))) {
-            ++totals.frames;
-        } else {
-            ++totals.refused;
-        }
-        progress.update(totals.frames);
+        run.send(link, generatedFrame(s, options));
     }
-    progress.clear();
-    totals.interrupted = stopRequested();
-    const double seconds = clock.seconds();
-    link.end();
-    printSummary("gen", totals, seconds);
-    if (totals.interrupted && options.count > 0 && totals.frames + totals.refused < options.count) {
-        return kExitInterrupted;
-    }
-    return totals.refused > 0 ? kExitFailed : status;
+    return run.finish(link, options.count, status);
 }

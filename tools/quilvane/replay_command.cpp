@@ -10,9 +10,8 @@
 #include "commands.h"
 #include "device_wait.h"
 #include "link_session.h"
-#include "progress_line.h"
 #include "report.h"
-#include "run_summary.h"
+#include "send_run.h"
 #include "signals.h"
 #include "usage_error.h"
 
@@ -93,9 +92,7 @@ int runReplay(const Words& words, LibraryOutput& output) {
         return stopRequested() ? kExitInterrupted : kExitFailed;
     }
     using Clock = std::chrono::steady_clock;
-    RunClock clock;
-    RunTotals totals{"sent"};
-    ProgressLine progress("replay");
+    SendRun run("replay");
     int status = kExitOk;
     const auto start = Clock::now();
     double offsetMicros = 0;  // where the current line falls after start, at this speed
@@ -116,20 +113,7 @@ int runReplay(const Words& words, LibraryOutput& output) {
             status = kExitFailed;
             break;
         }
-        if (link.send(records[i].frame)) {
-            ++totals.frames;
-        } else {
-            ++totals.refused;
-        }
-        progress.update(totals.frames);
+        run.send(link, records[i].frame);
     }
-    progress.clear();
-    totals.interrupted = stopRequested();
-    const double seconds = clock.seconds();
-    link.end();
-    printSummary("replay", totals, seconds);
-    if (totals.interrupted && totals.frames + totals.refused < records.size()) {
-        return kExitInterrupted;
-    }
-    return totals.refused > 0 ? kExitFailed : status;
+    return run.finish(link, records.size(), status);
 }
