@@ -4,7 +4,6 @@
 
 #include "hex_digit.h"
 
-
 bool parseDeviceId(const std::string& text, std::uint8_t out[6]) {
     // Either no separators at all or one after each of the first five pairs.
     const bool separated = text.size() == 17;
