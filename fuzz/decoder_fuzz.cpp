@@ -24,7 +24,7 @@ void check(bool ok) {
         std::abort();
 }
 
-void checkFrames(const std::vector<CanFrame>& frames) {
+void checkFrames(const FrameList& frames) {
     for (const CanFrame& f : frames)
         check(f.dataLength <= 64 && f.id <= 0x1FFFFFFF);
 }
@@ -39,7 +39,7 @@ std::size_t chunkLength(const std::uint8_t* data, std::size_t size, std::size_t 
 }
 
 // The store must hold exactly `expected` under kHandle, each channel in order.
-void checkStored(const std::vector<CanFrame>& expected) {
+void checkStored(const FrameList& expected) {
     std::map<std::uint8_t, std::vector<CanFrame>> byChannel;
     for (const CanFrame& f : expected)
         byChannel[f.channel].push_back(f);

@@ -18,7 +18,7 @@ ReceiveFrameStore::~ReceiveFrameStore() {
     handles_.clear();
 }
 
-void ReceiveFrameStore::push(std::int32_t handle, const std::vector<CanFrame>& frames) {
+void ReceiveFrameStore::push(std::int32_t handle, std::span<const CanFrame> frames) {
     std::lock_guard lock(mutex_);
     ChannelQueues& channels = handles_[handle];
     // A pass usually carries one channel's frames: append runs of one

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <vector>
+#include <span>
 
 #include "buffering/frame_ring.h"
 #include "common/singleton.h"
@@ -29,7 +29,7 @@ class ReceiveFrameStore {
     // Files each frame in the queue of its channel, dropping the oldest frames
     // of a queue beyond kMaxFramesPerQueue, and wakes every waiting reader
     // (once, also for an empty push). Creates the handle's entry.
-    void push(std::int32_t handle, const std::vector<CanFrame>& frames);
+    void push(std::int32_t handle, std::span<const CanFrame> frames);
 
     // Moves up to maxCount of the oldest frames of (handle, low 8 bits of
     // channel) into out. When that queue exists but is empty, waits up to

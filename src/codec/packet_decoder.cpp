@@ -23,28 +23,32 @@ std::size_t recordSizeOf(const std::uint8_t* packet) {
     }
 }
 
-// Packets of one 80-byte record are the common case; a constant length lets
-// the checksum unroll.
 bool checksumMatches(const std::uint8_t* packet, std::size_t payload) {
-    const std::uint8_t sum = payload == kFdRecordSize ? xorChecksumFixed<kHeaderSize + kFdRecordSize>(packet)
-                                                      : xorChecksum(packet, kHeaderSize + payload);
-    return sum == packet[kHeaderSize + payload];
+    return xorChecksum(packet, kHeaderSize + payload) == packet[kHeaderSize + payload];
 }
 
-// Fills one frame from a record with a data room of Room bytes; fixed sizes
-// keep every copy a few plain moves.
+// Record bytes 0 to 15 hold the frame's first 16 bytes, big-endian; the id
+// is cut to 29 bits and dataLength to the room.
+template <std::size_t Room>
+Bytes16 fieldsFromRecord(Bytes16 record) {
+    // The id's top byte sits at byte 11 once in host order.
+    constexpr Bytes16 kIdBits = {0xFF, 0xFF, 0xFF, 0xFF,          0xFF, 0xFF, 0xFF, 0xFF,
+                                 0xFF, 0xFF, 0xFF, kIdMask >> 24, 0xFF, 0xFF, 0,    0};
+    return convertFields(record, kIdBits, Room);
+}
+
+std::uint8_t* bytesOf(CanFrame& frame) {
+    return reinterpret_cast<std::uint8_t*>(&frame);
+}
+
+// The whole data room is copied: a fixed-size copy is cheaper than one of
+// dataLength bytes, and the bytes past dataLength carry no meaning.
 template <std::size_t Room>
 void decodeRecord(const std::uint8_t* record, CanFrame& frame) {
-    frame.timestamp = loadBe64(record);
-    frame.id = loadBe32(record + kRecordIdOffset) & kIdMask;
-    frame.flags = loadBe16(record + kRecordFlagsOffset);
-    frame.channel = record[kRecordChannelOffset];
-    const std::uint8_t length = record[kRecordDataLengthOffset];
-    frame.dataLength = length > Room ? static_cast<std::uint8_t>(Room) : length;
-    // The whole room is copied: a fixed-size copy is cheaper than one of
-    // dataLength bytes, and the bytes past dataLength carry no meaning. The
-    // rest of a classic frame's data stays zero.
+    store16(bytesOf(frame), fieldsFromRecord<Room>(load16(record)));
     std::memcpy(frame.data, record + kRecordDataOffset, Room);
+    if constexpr (Room < sizeof frame.data)
+        std::memset(frame.data + Room, 0, sizeof frame.data - Room);
 }
 
 template <std::size_t Room>
@@ -54,55 +58,88 @@ CanFrame* decodeRecords(const std::uint8_t* record, std::size_t count, CanFrame*
     return out;
 }
 
+constexpr std::size_t kFdRoom = kFdRecordSize - kRecordDataOffset;
+constexpr std::size_t kClassicRoom = kClassicRecordSize - kRecordDataOffset;
+static_assert(kFdRecordSize == 5 * 16 && kRecordDataOffset == 16 && sizeof(CanFrame) == kFdRecordSize);
+
+// Devices send one CAN FD record per packet, so this case gets its own path:
+// the record is read once, in five 16-byte pieces that feed both the checksum
+// and the frame. The frame is written before the checksum is known; the
+// caller counts it only when this returns true.
+bool decodeSingleFdPacket(const std::uint8_t* packet, CanFrame& frame) {
+    const std::uint8_t* record = packet + kHeaderSize;
+    Bytes16 sum{};
+#pragma GCC unroll 5
+    for (std::size_t at = 0; at < kFdRecordSize; at += 16) {
+        const Bytes16 piece = load16(record + at);
+        store16(bytesOf(frame) + at, at == 0 ? fieldsFromRecord<kFdRoom>(piece) : piece);
+        sum ^= piece;
+    }
+    constexpr std::uint8_t kHeaderSum = kSync ^ kTypeFd ^ (kFdRecordSize >> 8) ^ (kFdRecordSize & 0xFF);
+    return (kHeaderSum ^ packet[kReservedOffset + 1] ^ fold16(sum)) == packet[kHeaderSize + kFdRecordSize];
+}
+
+// Sync, type 1, reserved byte 0 and a payload of one record; byte 3 is not
+// looked at. `payload` is the packet's length field.
+bool isSingleFdPacket(const std::uint8_t* packet, std::size_t payload) {
+    return payload == kFdRecordSize && packet[0] == kSync && packet[kTypeOffset] == kTypeFd &&
+           packet[kReservedOffset] == 0;
+}
+
 }  // namespace
 
-std::vector<CanFrame> decodePackets(const std::uint8_t* bytes, std::int32_t length, std::int32_t* consumed) {
-    std::vector<CanFrame> frames;
+FrameList decodePackets(const std::uint8_t* bytes, std::int32_t length, std::int32_t* consumed) {
+    FrameList frames;
     if (bytes == nullptr)
         return frames;
 
-    // First pass: where scanning stops and how many records the accepted
-    // packets hold, so the result is allocated once at its exact size.
     const std::size_t end = length > 0 ? static_cast<std::size_t>(length) : 0;
-    std::size_t stop = 0;
-    std::size_t count = 0;
-    while (stop < end) {
-        const std::size_t remaining = end - stop;
+    CanFrame* out = nullptr;
+    std::size_t at = 0;
+    while (at < end) {
+        const std::size_t remaining = end - at;
         if (remaining < kOverhead)
             break;
-        const std::uint8_t* packet = bytes + stop;
-        const std::size_t payload = loadBe16(packet + kLengthOffset);
-        if (payload + kOverhead > remaining || !checksumMatches(packet, payload))
-            break;
-        if (const std::size_t size = recordSizeOf(packet))
-            count += payload / size;
-        stop += payload + kOverhead;
-    }
-    if (consumed != nullptr)
-        *consumed = stop == end ? -1 : static_cast<std::int32_t>(stop);
-    if (count == 0)
-        return frames;
-
-    // Second pass over the packets already checked, straight into the result.
-    frames.resize(count);
-    CanFrame* out = frames.data();
-    for (std::size_t at = 0; at < stop;) {
         const std::uint8_t* packet = bytes + at;
         const std::size_t payload = loadBe16(packet + kLengthOffset);
-        const std::uint8_t* records = packet + kHeaderSize;
-        switch (recordSizeOf(packet)) {
-            case kFdRecordSize:
-                out = decodeRecords<kFdRecordSize - kRecordDataOffset>(records, payload / kFdRecordSize, out);
+        if (payload + kOverhead > remaining)
+            break;
+        if (out == nullptr) {
+            // Nothing is allocated before a packet passes: a stream stuck at
+            // a bad packet is scanned again for every chunk that arrives.
+            if (!checksumMatches(packet, payload))
                 break;
-            case kClassicRecordSize:
-                out = decodeRecords<kClassicRecordSize - kRecordDataOffset>(
-                    records, payload / kClassicRecordSize, out);
+            // Then room for the most frames the bytes could hold (24-byte
+            // records), so the frames are written in one pass without
+            // growing; the elements are not initialised, and the unused
+            // ones are cut off at the end.
+            frames.resize(end / kClassicRecordSize);
+            out = frames.data();
+        }
+        if (isSingleFdPacket(packet, payload)) {
+            if (!decodeSingleFdPacket(packet, *out))
                 break;
-            default:
+            ++out;
+        } else {
+            if (!checksumMatches(packet, payload))
                 break;
+            const std::uint8_t* records = packet + kHeaderSize;
+            switch (recordSizeOf(packet)) {
+                case kFdRecordSize:
+                    out = decodeRecords<kFdRoom>(records, payload / kFdRecordSize, out);
+                    break;
+                case kClassicRecordSize:
+                    out = decodeRecords<kClassicRoom>(records, payload / kClassicRecordSize, out);
+                    break;
+                default:
+                    break;
+            }
         }
         at += payload + kOverhead;
     }
+    if (consumed != nullptr)
+        *consumed = at == end ? -1 : static_cast<std::int32_t>(at);
+    frames.resize(static_cast<std::size_t>(out - frames.data()));
     return frames;
 }
 

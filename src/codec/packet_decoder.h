@@ -2,9 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
-
-#include "quilvane_sdk.h"
+#include "codec/frame_list.h"
 
 namespace quilvane {
 
@@ -19,7 +17,6 @@ namespace quilvane {
 // dropped. `data` beyond dataLength holds the rest of the record's data room
 // (zeros past the 8 bytes of a classic record). A null `bytes` gives no
 // frames and leaves *consumed alone.
-std::vector<CanFrame> decodePackets(const std::uint8_t* bytes, std::int32_t length,
-                                    std::int32_t* consumed = nullptr);
+FrameList decodePackets(const std::uint8_t* bytes, std::int32_t length, std::int32_t* consumed = nullptr);
 
 }  // namespace quilvane

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <utility>
 
 namespace quilvane::packet {
 
@@ -39,26 +38,6 @@ inline std::uint16_t loadBe16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
 
-inline std::uint32_t loadBe32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-
-inline std::uint64_t loadBe64(const std::uint8_t* p) {
-    return (std::uint64_t{loadBe32(p)} << 32) | loadBe32(p + 4);
-}
-
-inline void storeBe16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v >> 8);
-    p[1] = static_cast<std::uint8_t>(v);
-}
-
-inline void storeBe32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v >> 24);
-    p[1] = static_cast<std::uint8_t>(v >> 16);
-    p[2] = static_cast<std::uint8_t>(v >> 8);
-    p[3] = static_cast<std::uint8_t>(v);
-}
-
 inline std::uint64_t loadWord(const std::uint8_t* p) {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);
@@ -72,53 +51,68 @@ inline std::uint8_t foldBytes(std::uint64_t word) {
     return static_cast<std::uint8_t>(word);
 }
 
-// XOR of n bytes. Every received byte goes through here, so it takes sixteen
-// bytes per step and ends with one overlapping load instead of a byte loop.
-inline std::uint8_t xorChecksum(const std::uint8_t* p, std::size_t n) {
-    std::uint64_t a = 0;
-    std::uint64_t b = 0;
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        a ^= loadWord(p + i);
-        b ^= loadWord(p + i + 8);
-    }
-    if (i + 8 <= n) {
-        a ^= loadWord(p + i);
-        i += 8;
-    }
-    const std::size_t rest = n - i;
-    if (rest > 0) {
-        if constexpr (std::endian::native == std::endian::little) {
-            if (n >= 8) {
-                // The last eight bytes, minus the leading ones already counted.
-                b ^= loadWord(p + n - 8) >> (8 * (8 - rest));
-                return foldBytes(a ^ b);
-            }
-        }
-        for (; i < n; ++i)
-            b ^= p[i];
-    }
-    return foldBytes(a ^ b);
+// Sixteen bytes as one value: one SSE2 register on x86-64, plain words where
+// the target has no vector unit. Every byte of a packet passes through these.
+using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+
+inline Bytes16 load16(const std::uint8_t* p) {
+    Bytes16 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
-// The same for a length known at compile time, fully unrolled.
-template <std::size_t N>
-inline std::uint8_t xorChecksumFixed(const std::uint8_t* p) {
-    static_assert(N >= 8);
-    constexpr std::size_t kWords = N / 8;
-    constexpr std::size_t kRest = N % 8;
-    std::uint64_t word = [p]<std::size_t... I>(std::index_sequence<I...>) {
-        return (loadWord(p + 8 * I) ^ ...);
+inline void store16(std::uint8_t* p, Bytes16 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// XOR of the sixteen bytes: halved inside the register down to four bytes,
+// then finished in an ordinary one.
+inline std::uint8_t fold16(Bytes16 v) {
+    using Halves = std::uint64_t __attribute__((vector_size(16)));
+    Halves h = reinterpret_cast<Halves>(v);
+    h ^= __builtin_shufflevector(h, h, 1, 0);
+    h ^= h >> 32;
+    auto word = static_cast<std::uint32_t>(h[0]);
+    word ^= word >> 16;
+    return static_cast<std::uint8_t>(word ^ (word >> 8));
+}
+
+// A frame's first 16 bytes (timestamp, id, flags, channel, dataLength) are a
+// record's first 16 in host order; the frame record is copied in whole
+// registers, so only little-endian hosts are supported, like every target
+// the library is built for.
+static_assert(std::endian::native == std::endian::little);
+
+// Converts those 16 bytes between frame and record order in one register:
+// bytes swapped inside each 16-bit word and the words reordered, then ANDed
+// with `keep`, whose last two bytes must be 0; the channel and dataLength
+// bytes stay in place, dataLength limited to `room`.
+inline Bytes16 convertFields(Bytes16 v, Bytes16 keep, std::uint8_t room) {
+    using Words8 = std::uint16_t __attribute__((vector_size(16)));
+    const Words8 words = reinterpret_cast<Words8>(v);
+    const Words8 bytesSwapped = (words << 8) | (words >> 8);
+    const Words8 swapped = __builtin_shufflevector(bytesSwapped, bytesSwapped, 3, 2, 1, 0, 5, 4, 6, 7);
+    constexpr Bytes16 kInPlace = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    Bytes16 limit = ~Bytes16{};
+    limit[kRecordDataLengthOffset] = room;
+    const Bytes16 fields = (reinterpret_cast<Bytes16>(swapped) & keep) | (v & kInPlace);
+    return fields < limit ? fields : limit;
+}
+
+// XOR of n bytes, sixteen at a time.
+inline std::uint8_t xorChecksum(const std::uint8_t* p, std::size_t n) {
+    Bytes16 sum{};
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        sum ^= load16(p + i);
+    std::uint8_t rest = fold16(sum);
+    if (i + 8 <= n) {
+        rest ^= foldBytes(loadWord(p + i));
+        i += 8;
     }
-    (std::make_index_sequence<kWords>{});
-    if constexpr (kRest > 0) {
-        if constexpr (std::endian::native == std::endian::little) {
-            word ^= loadWord(p + N - 8) >> (8 * (8 - kRest));
-        } else {
-            return static_cast<std::uint8_t>(foldBytes(word) ^ xorChecksum(p + 8 * kWords, kRest));
-        }
-    }
-    return foldBytes(word);
+    for (; i < n; ++i)
+        rest ^= p[i];
+    return rest;
 }
 
 }  // namespace quilvane::packet

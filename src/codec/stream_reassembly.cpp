@@ -15,8 +15,7 @@ bool reassembleChunk(std::vector<std::uint8_t>& cache, const std::uint8_t* chunk
     }
 
     std::int32_t consumed = -1;
-    std::vector<CanFrame> frames =
-        decodePackets(cache.data(), static_cast<std::int32_t>(cache.size()), &consumed);
+    const FrameList frames = decodePackets(cache.data(), static_cast<std::int32_t>(cache.size()), &consumed);
     if (consumed < 0) {
         cache.clear();
     } else {

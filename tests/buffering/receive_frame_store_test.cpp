@@ -8,6 +8,7 @@ namespace quilvane {
 namespace {
 
 using Seqs = std::vector<std::uint64_t>;
+using Frames = std::vector<CanFrame>;
 constexpr std::size_t kBound = ReceiveFrameStore::kMaxFramesPerQueue;
 
 CanFrame frame(std::uint8_t channel, std::uint64_t sequence) {
@@ -28,8 +29,8 @@ Seqs pop(std::int32_t handle, std::int32_t channel, std::int32_t maxCount) {
 
 TEST(ReceiveFrameStore, FilesFramesPerHandleAndChannelInArrivalOrder) {
     auto* store = ReceiveFrameStore::instance();
-    store->push(1, {frame(0, 1), frame(1, 2), frame(0, 3), frame(1, 4), frame(0, 5)});
-    store->push(2, {frame(0, 6)});
+    store->push(1, Frames{frame(0, 1), frame(1, 2), frame(0, 3), frame(1, 4), frame(0, 5)});
+    store->push(2, Frames{frame(0, 6)});
     EXPECT_EQ(pop(1, 0, 0), Seqs{});
     EXPECT_EQ(pop(1, 1 + 256, 8), (Seqs{2, 4})) << "the low 8 bits select the channel";
     EXPECT_EQ(pop(1, 0, 2), (Seqs{1, 3}));
@@ -44,7 +45,7 @@ TEST(ReceiveFrameStore, KeepsTheNewestFramesOfAFullQueue) {
         batch.push_back(frame(9, i));
     auto* store = ReceiveFrameStore::instance();
     store->push(1, batch);
-    store->push(1, {frame(9, kBound + 1), frame(8, 0)});
+    store->push(1, Frames{frame(9, kBound + 1), frame(8, 0)});
     const Seqs got = pop(1, 9, kBound + 1);
     ASSERT_EQ(got.size(), kBound);
     EXPECT_EQ(got.front(), 2u);
@@ -54,7 +55,7 @@ TEST(ReceiveFrameStore, KeepsTheNewestFramesOfAFullQueue) {
 
 TEST(ReceiveFrameStore, ClearEmptiesQueuesWhichThenWaitBriefly) {
     auto* store = ReceiveFrameStore::instance();
-    store->push(1, {frame(0, 1), frame(1, 2)});
+    store->push(1, Frames{frame(0, 1), frame(1, 2)});
     store->clear(1);
     store->clear(5);  // no entry: nothing happens
     const auto start = std::chrono::steady_clock::now();
@@ -62,7 +63,7 @@ TEST(ReceiveFrameStore, ClearEmptiesQueuesWhichThenWaitBriefly) {
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(1));
     EXPECT_LT(waited, std::chrono::seconds(1));
-    store->push(1, {frame(0, 7)});
+    store->push(1, Frames{frame(0, 7)});
     EXPECT_EQ(pop(1, 0, 4), Seqs{7});
 }
 
