@@ -1,6 +1,5 @@
 #include "codec/packet_encoder.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -11,11 +10,13 @@ namespace {
 
 using namespace packet;
 
-// 64 bytes of 0xFF, then 64 of 0x00: the 64 bytes from kKeep + 64 - n keep the
-// first n bytes of a data room and clear the rest.
-constexpr std::array<std::uint8_t, 128> kKeep = [] {
-    std::array<std::uint8_t, 128> keep{};
-    for (std::size_t i = 0; i < 64; ++i)
+// 255 bytes of 0xFF, then 64 of 0x00: the bytes from kKeep + 255 - n keep the
+// first n bytes of a data room and clear the rest, for any dataLength, so the
+// mask needs no clamping.
+constexpr std::size_t kMaxLength = 255;
+constexpr std::array<std::uint8_t, kMaxLength + 64> kKeep = [] {
+    std::array<std::uint8_t, kMaxLength + 64> keep{};
+    for (std::size_t i = 0; i < kMaxLength; ++i)
         keep[i] = 0xFF;
     return keep;
 }();
@@ -35,17 +36,12 @@ std::int32_t encodeWithRoom(std::uint8_t* out, const CanFrame& frame) {
 
     // Everything is read before anything is written: `out` could overlap
     // `frame`.
-    const Bytes16 head = load16(reinterpret_cast<const std::uint8_t*>(&frame));
-    const Bytes16 fields = convertFields(head, kNoTimestamp, Room);
-    const std::size_t length = std::min<std::size_t>(frame.dataLength, Room);
-    const std::uint8_t* keep = kKeep.data() + 64 - length;
-    // An XOR does not depend on byte order, so the checksum is summed from
-    // the frame's own id, flags and channel bytes and the length, without
-    // waiting for the conversion.
-    constexpr Bytes16 kSummed = {0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
-    Bytes16 sum = head & kSummed;
+    const Bytes16 fields =
+        convertFields(load16(reinterpret_cast<const std::uint8_t*>(&frame)), kNoTimestamp, Room);
+    const std::uint8_t* keep = kKeep.data() + kMaxLength - frame.dataLength;
     // The whole room is written, data then zeros, so the packet does not
     // depend on what the caller left in the buffer.
+    Bytes16 sum = fields;
     std::uint8_t* room = out + kHeaderSize + kRecordDataOffset;
     if constexpr (Room % 16 == 0) {
         Bytes16 data[Room / 16];
@@ -54,18 +50,18 @@ std::int32_t encodeWithRoom(std::uint8_t* out, const CanFrame& frame) {
             data[i] = load16(frame.data + 16 * i) & load16(keep + 16 * i);
             sum ^= data[i];
         }
-#pragma GCC unroll 4
-        for (std::size_t i = 0; i < Room / 16; ++i)
-            store16(room + 16 * i, data[i]);
+        std::memcpy(room, data, sizeof data);
     } else {
         static_assert(Room == 8);
-        const Bytes16 data = load16(frame.data) & load16(keep);
-        std::memcpy(room, &data, Room);
-        sum ^= data;
+        const std::uint64_t data = loadWord(frame.data) & loadWord(keep);
+        std::memcpy(room, &data, sizeof data);
+        Bytes16 piece{};
+        std::memcpy(&piece, &data, sizeof data);
+        sum ^= piece;
     }
     std::memcpy(out, &kHeaderWord, sizeof kHeaderWord);
     store16(out + kHeaderSize, fields);
-    out[kHeaderSize + kSize] = kHeaderSum ^ static_cast<std::uint8_t>(length) ^ fold16(sum);
+    out[kHeaderSize + kSize] = kHeaderSum ^ fold16(sum);
     return static_cast<std::int32_t>(kSize + kOverhead);
 }
 
