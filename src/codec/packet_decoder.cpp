@@ -79,11 +79,23 @@ bool decodeSingleFdPacket(const std::uint8_t* packet, CanFrame& frame) {
     return (kHeaderSum ^ packet[kReservedOffset + 1] ^ fold16(sum)) == packet[kHeaderSize + kFdRecordSize];
 }
 
-// Sync, type 1, reserved byte 0 and a payload of one record; byte 3 is not
-// looked at. `payload` is the packet's length field.
-bool isSingleFdPacket(const std::uint8_t* packet, std::size_t payload) {
-    return payload == kFdRecordSize && packet[0] == kSync && packet[kTypeOffset] == kTypeFd &&
-           packet[kReservedOffset] == 0;
+// Decodes the run of such packets that starts at `at`, the usual traffic, in
+// a short loop whose header check is one masked 8-byte compare. Returns
+// where the run ends: at another kind of packet, at too few bytes, or at a
+// packet whose checksum fails, which the general path then stops at.
+std::size_t decodeFdRun(const std::uint8_t* bytes, std::size_t at, std::size_t end, CanFrame*& out) {
+    constexpr std::size_t kPacketSize = kFdRecordSize + kOverhead;
+    // Sync, type 1, reserved byte 0 and a one-record length; byte 3 and the
+    // record's first two bytes are not looked at.
+    constexpr std::uint64_t kHeaderMask = 0x0000FFFF00FFFFFF;
+    constexpr std::uint64_t kHeader =
+        kSync | (std::uint64_t{kTypeFd} << 8) | (std::uint64_t{kFdRecordSize} << 40);
+    while (end - at >= kPacketSize && (loadWord(bytes + at) & kHeaderMask) == kHeader &&
+           decodeSingleFdPacket(bytes + at, *out)) {
+        ++out;
+        at += kPacketSize;
+    }
+    return at;
 }
 
 }  // namespace
@@ -96,44 +108,36 @@ FrameList decodePackets(const std::uint8_t* bytes, std::int32_t length, std::int
     const std::size_t end = length > 0 ? static_cast<std::size_t>(length) : 0;
     CanFrame* out = nullptr;
     std::size_t at = 0;
-    while (at < end) {
+    while (true) {
+        if (out != nullptr)
+            at = decodeFdRun(bytes, at, end, out);
         const std::size_t remaining = end - at;
         if (remaining < kOverhead)
             break;
         const std::uint8_t* packet = bytes + at;
         const std::size_t payload = loadBe16(packet + kLengthOffset);
-        if (payload + kOverhead > remaining)
+        if (payload + kOverhead > remaining || !checksumMatches(packet, payload))
             break;
         if (out == nullptr) {
-            // Nothing is allocated before a packet passes: a stream stuck at
-            // a bad packet is scanned again for every chunk that arrives.
-            if (!checksumMatches(packet, payload))
-                break;
-            // Then room for the most frames the bytes could hold (24-byte
+            // Room for the most frames the bytes could hold (24-byte
             // records), so the frames are written in one pass without
-            // growing; the elements are not initialised, and the unused
-            // ones are cut off at the end.
+            // growing; the elements are not initialised, and the unused ones
+            // are cut off at the end. Nothing is allocated before a packet
+            // passes: a stream stuck at a bad packet is scanned again for
+            // every chunk that arrives.
             frames.resize(end / kClassicRecordSize);
             out = frames.data();
         }
-        if (isSingleFdPacket(packet, payload)) {
-            if (!decodeSingleFdPacket(packet, *out))
+        const std::uint8_t* records = packet + kHeaderSize;
+        switch (recordSizeOf(packet)) {
+            case kFdRecordSize:
+                out = decodeRecords<kFdRoom>(records, payload / kFdRecordSize, out);
                 break;
-            ++out;
-        } else {
-            if (!checksumMatches(packet, payload))
+            case kClassicRecordSize:
+                out = decodeRecords<kClassicRoom>(records, payload / kClassicRecordSize, out);
                 break;
-            const std::uint8_t* records = packet + kHeaderSize;
-            switch (recordSizeOf(packet)) {
-                case kFdRecordSize:
-                    out = decodeRecords<kFdRoom>(records, payload / kFdRecordSize, out);
-                    break;
-                case kClassicRecordSize:
-                    out = decodeRecords<kClassicRoom>(records, payload / kClassicRecordSize, out);
-                    break;
-                default:
-                    break;
-            }
+            default:
+                break;
         }
         at += payload + kOverhead;
     }
