@@ -47,6 +47,7 @@ TEST(PacketDecoder, StopsAtIncompleteOrCorruptPacketsAndSkipsRejectedOnes) {
         {Bytes(a.begin(), a.begin() + 6), {}, 0},
         {a + Bytes(b.begin(), b.end() - 1), {1}, afterA},
         {a + packet({0x55, 1, 0, 0}, other, true) + b, {1}, afterA},
+        {a + b + packet({0x55, 1, 0, 0}, other, true) + a, {1, 2}, 2 * afterA},
         {packet({0xAA, 1, 0, 0}, other) + a, {1}, -1},  // wrong sync
         {packet({0x55, 1, 1, 0}, other) + a, {1}, -1},  // reserved byte set
         {packet({0x55, 2, 0, 0}, other) + a, {1}, -1},  // unknown type
