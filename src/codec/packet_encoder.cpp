@@ -70,14 +70,12 @@ std::int32_t encodeWithRoom(std::uint8_t* out, const CanFrame& frame) {
 std::int32_t encodePacket(std::uint8_t* out, const CanFrame& frame, int recordSize) {
     if (out == nullptr)
         return 0;
-    switch (recordSize) {
-        case static_cast<int>(kFdRecordSize):
-            return encodeWithRoom<kFdRecordSize - kRecordDataOffset>(out, frame);
-        case static_cast<int>(kClassicRecordSize):
-            return encodeWithRoom<kClassicRecordSize - kRecordDataOffset>(out, frame);
-        default:
-            return 0;
-    }
+    // Every packet the library sends has the CAN FD record.
+    if (recordSize == static_cast<int>(kFdRecordSize)) [[likely]]
+        return encodeWithRoom<kFdRecordSize - kRecordDataOffset>(out, frame);
+    if (recordSize == static_cast<int>(kClassicRecordSize))
+        return encodeWithRoom<kClassicRecordSize - kRecordDataOffset>(out, frame);
+    return 0;
 }
 
 }  // namespace quilvane
