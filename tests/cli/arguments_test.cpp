@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "cli_process.h"
+#include "test_wire.h"
 
 namespace {
 

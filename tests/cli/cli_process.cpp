@@ -1,7 +1,5 @@
 #include "cli_process.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,18 +14,6 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const SpawnOptions&
 CliResult runCli(const std::vector<std::string>& args) {
     CliProcess cli(args);
     return {cli.finish(), cli.out(), cli.err()};  // braces: left to right
-}
-
-std::uint16_t freePort(bool udp) {
-    const int fd = socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 std::string tempPath(const std::string& name) {

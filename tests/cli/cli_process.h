@@ -2,7 +2,6 @@
 // child process, and small helpers for the tests that do.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,7 +19,5 @@ struct CliResult {
 };
 CliResult runCli(const std::vector<std::string>& args);
 
-// A loopback port that was free a moment ago.
-std::uint16_t freePort(bool udp);
 // A path in the temporary folder, unique per process.
 std::string tempPath(const std::string& name);

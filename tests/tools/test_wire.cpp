@@ -4,12 +4,15 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <numeric>
 #include <stdexcept>
+
+#include "../support/packet_builder.h"
 
 namespace {
 
@@ -78,24 +81,13 @@ std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& bytes, std::vec
 }
 
 std::vector<uint8_t> buildPacket(uint8_t type, const std::vector<WireFrame>& frames) {
-    const size_t size = type == 0 ? 24 : 80;
-    std::vector<uint8_t> bytes{0x55, type, 0, 0};
-    auto put = [&bytes](uint64_t value, int count) {
-        while (count-- > 0) {
-            bytes.push_back(static_cast<uint8_t>(value >> 8 * count));
-        }
-    };
-    put(size * frames.size(), 2);
+    using namespace quilvane::test;
+    Bytes payload;
     for (const WireFrame& f : frames) {
-        put(f.timestamp, 8);
-        put(f.id, 4);
-        put(f.flags, 2);
-        bytes.insert(bytes.end(), {f.channel, static_cast<uint8_t>(f.data.size())});
-        bytes.insert(bytes.end(), f.data.begin(), f.data.end());
-        bytes.resize(bytes.size() + size - 16 - f.data.size());
+        payload = payload + record(type == 0 ? 24 : 80, f.timestamp, f.id, f.flags, f.channel,
+                                   static_cast<uint8_t>(f.data.size()), f.data);
     }
-    bytes.push_back(xorOf(bytes.data(), bytes.size()));
-    return bytes;
+    return packet({0x55, type, 0, 0}, payload);
 }
 
 int tcpListen(uint16_t& port) {
@@ -103,10 +95,11 @@ int tcpListen(uint16_t& port) {
     return listen(fd, 8) == 0 ? fd : throw std::runtime_error("listen failed");
 }
 
-int tcpConnect(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+int tcpConnect(uint16_t port, bool wait) {
+    const int fd = socket(AF_INET, SOCK_STREAM | (wait ? 0 : SOCK_NONBLOCK), 0);
     const sockaddr_in address = loopback(port);
-    const bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    const bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+                           (!wait && errno == EINPROGRESS);
     return connected ? withTimeout(fd) : throw std::runtime_error("connect failed");
 }
 
@@ -117,6 +110,12 @@ int tcpAccept(int listener) {
 
 int udpSocket(uint16_t& port) {
     return boundSocket(SOCK_DGRAM, port);
+}
+
+uint16_t freePort(bool udp) {
+    uint16_t port = 0;
+    close(boundSocket(udp ? SOCK_DGRAM : SOCK_STREAM, port));
+    return port;
 }
 
 void sendTo(int fd, uint16_t port, const std::vector<uint8_t>& bytes) {

@@ -9,21 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
-
 #include "open_params.h"
 #include "quilvane_sdk.h"
 #include "test_wire.h"
-
-inline CanFrame makeFrame(std::uint32_t id, std::vector<std::uint8_t> data, std::uint8_t channel = 0) {
-    CanFrame f{};
-    f.id = id;
-    f.channel = channel;
-    f.dataLength = static_cast<std::uint8_t>(data.size());
-    for (std::size_t i = 0; i < data.size(); ++i)
-        f.data[i] = data[i];
-    return f;
-}
 
 // Reads until `count` frames came or `seconds` passed; a queue that does not
 // exist yet answers at once, so empty answers are spaced out.
@@ -40,15 +28,6 @@ inline std::vector<CanFrame> receiveFrames(int handle, int channel, std::size_t 
         got.insert(got.end(), buffer, buffer + n);
     }
     return got;
-}
-
-inline void expectSameFrame(const CanFrame& got, const CanFrame& want) {
-    EXPECT_EQ(got.id, want.id & 0x1FFFFFFFu);
-    EXPECT_EQ(got.flags, want.flags);
-    EXPECT_EQ(got.channel, want.channel);
-    ASSERT_EQ(got.dataLength, want.dataLength);
-    EXPECT_EQ(std::vector<std::uint8_t>(got.data, got.data + got.dataLength),
-              std::vector<std::uint8_t>(want.data, want.data + want.dataLength));
 }
 
 // Lines of captured output equal to `line`, or only starting with it.
@@ -82,11 +61,4 @@ bool eventually(Condition&& condition, int seconds = 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-// A loopback port nobody listens on: the system's choice, released again.
-inline std::uint16_t closedPort() {
-    std::uint16_t port = 0;
-    ::close(tcpListen(port));
-    return port;
 }

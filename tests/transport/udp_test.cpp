@@ -19,12 +19,6 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-std::uint16_t freeUdpPort() {
-    std::uint16_t port = 0;
-    ::close(udpSocket(port));
-    return port;
-}
-
 // A search reply as a device sends it: rotated left by 2 bits.
 std::vector<std::uint8_t> jsonReply(const std::string& json, int declaredLength = -1) {
     const int n = declaredLength < 0 ? static_cast<int>(json.size()) : declaredLength;
@@ -53,8 +47,8 @@ TEST(Udp, FramesOfEveryUdpConnectionAreFiledUnderHandleZero) {
         EXPECT_EQ(QUILVANE_Send_CAN(handle, &f), 0);
     const auto got = receiveFrames(0, 0, 2);
     ASSERT_EQ(got.size(), 2u);
-    expectSameFrame(got[0], sent[0]);
-    expectSameFrame(got[1], sent[1]);
+    EXPECT_EQ(fieldsOf(got[0]), fieldsOf(sent[0]));
+    EXPECT_EQ(fieldsOf(got[1]), fieldsOf(sent[1]));
     CanFrame frame;
     EXPECT_EQ(QUILVANE_Recv_CAN(handle, 0, &frame, 1), 0) << "nothing is filed under the UDP handle itself";
     EXPECT_EQ(QUILVANE_Close(handle), 0);
@@ -67,7 +61,7 @@ TEST(Udp, FramesOfEveryUdpConnectionAreFiledUnderHandleZero) {
 }
 
 TEST(Udp, DatagramsAreSortedIntoSearchRepliesAndFrames) {
-    const std::uint16_t port = freeUdpPort();
+    const std::uint16_t port = freePort(true);
     auto params = openParams(QUILVANE_UDP, "127.0.0.1", port, "127.0.0.1", 9);
     const int handle = QUILVANE_Open(&params);
     auto udp = quilvane::ConnectionRegistry::instance()->udpOf(handle);
