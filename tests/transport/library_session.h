@@ -11,7 +11,13 @@
 
 #include "open_params.h"
 #include "quilvane_sdk.h"
+#include "sim_process.h"
 #include "test_wire.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
 
 // Reads until `count` frames came or `seconds` passed; a queue that does not
 // exist yet answers at once, so empty answers are spaced out.

@@ -8,13 +8,7 @@
 
 #include "buffering/send_queue.h"
 #include "library_session.h"
-#include "sim_process.h"
 #include "transport/chunk_queue.h"
-
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 

@@ -5,12 +5,6 @@
 #include <unistd.h>
 
 #include "library_session.h"
-#include "sim_process.h"
-
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 

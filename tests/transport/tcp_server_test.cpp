@@ -6,11 +6,6 @@
 
 #include "library_session.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
-
 namespace {
 
 WireFrame wireFrame(std::uint32_t id, std::uint8_t byte) {

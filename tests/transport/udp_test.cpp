@@ -8,14 +8,7 @@
 
 #include "library_session.h"
 #include "registry/connection_registry.h"
-#include "sim_process.h"
-#include "test_wire.h"
 #include "transport/quilvane_udp.h"
-
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
