@@ -4,43 +4,60 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "library_session.h"
 
 namespace {
 
-TEST(TcpClient, FramesMakeTheRoundTripThroughAnEchoingDevice) {
-    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--echo", "--duration", "20"});
-    const std::uint16_t port = sim.readyPort();
-    CaptureStdout();
-    const int handle = openTcpClient(port);
-    ASSERT_EQ(handle, 0);
+std::size_t entriesIn(const char* folder) {
+    auto it = std::filesystem::directory_iterator(folder);
+    return static_cast<std::size_t>(std::distance(it, std::filesystem::directory_iterator()));
+}
 
-    std::vector<CanFrame> sent = {makeFrame(0x123, {0x11, 0x22}), makeFrame(0xFFFFFFFF, {}, 1),
+TEST(TcpClient, SessionsMakeTheRoundTripThroughAnEchoingDeviceAndLeaveNothingBehind) {
+    constexpr int kSessions = 200;
+    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--connections", std::to_string(kSessions), "--echo",
+                    "--duration", "120"});
+    const std::uint16_t port = sim.readyPort();
+    QUILVANE_Init();
+    const std::size_t threads = entriesIn("/proc/self/task");
+    const std::size_t descriptors = entriesIn("/proc/self/fd");
+
+    std::vector<CanFrame> sent = {makeFrame(0, {0x11, 0x22}), makeFrame(0xFFFFFFFF, {}, 1),
                                   makeFrame(0x18DAF110, std::vector<std::uint8_t>(64, 0xA5), 1)};
     sent[1].flags = 0xBEEF;
     sent[1].timestamp = 99;  // never sent
-    for (const auto& f : sent)
-        EXPECT_EQ(QUILVANE_Send_CAN(handle, &f), 0);
+    for (int session = 0; session < kSessions; ++session) {
+        CaptureStdout();
+        const int handle = openTcpClient(port);
+        ASSERT_EQ(handle, 0);
+        sent[0].id = static_cast<std::uint32_t>(session);  // no echo of an earlier session may come
+        for (const auto& f : sent)
+            EXPECT_EQ(QUILVANE_Send_CAN(handle, &f), 0);
+        auto got = receiveFrames(handle, 0, 1);
+        const auto channel1 = receiveFrames(handle, 1, 2);
+        got.insert(got.end(), channel1.begin(), channel1.end());
+        ASSERT_EQ(got.size(), 3u) << "session " << session;
+        EXPECT_EQ(fieldsOf(got[0]), fieldsOf(sent[0]));
+        EXPECT_EQ(fieldsOf(got[1]), fieldsOf(makeFrame(0x1FFFFFFF, {}, 1, 0xBEEF)))
+            << "top three id bits cleared";
+        EXPECT_EQ(fieldsOf(got[2]), fieldsOf(sent[2]));
+        EXPECT_EQ(got[1].timestamp, 0u);
+        ASSERT_EQ(QUILVANE_Close(handle), 0);
+        EXPECT_EQ(QUILVANE_Close(handle), -1);
 
-    auto got = receiveFrames(handle, 0, 1);
-    const auto channel1 = receiveFrames(handle, 1, 2);
-    got.insert(got.end(), channel1.begin(), channel1.end());
-    ASSERT_EQ(got.size(), 3u);
-    sent[1].id = 0x1FFFFFFF;  // the top three id bits come back cleared
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(fieldsOf(got[i]), fieldsOf(sent[i]));
-    EXPECT_EQ(got[1].timestamp, 0u);
-
-    EXPECT_EQ(QUILVANE_Close(handle), 0);
-    EXPECT_EQ(QUILVANE_Close(handle), -1);
-    const std::string out = GetCapturedStdout();
-    EXPECT_EQ(countLines(out, "TCP Client connected to 127.0.0.1:" + std::to_string(port)), 1) << out;
-    EXPECT_EQ(countLines(out, "connnect client:0"), 1) << "the first client of the process binds nothing";
-    for (const char* line :
-         {"TCP Client recv thread started", "TCP Client process thread started",
-          "TCP Client recv thread stopped", "TCP Client process thread stopped", "TCP Client disconnected"}) {
-        EXPECT_EQ(countLines(out, line), 1) << line;
+        const std::string out = GetCapturedStdout();
+        EXPECT_EQ(countLines(out, "TCP Client connected to 127.0.0.1:" + std::to_string(port)), 1) << out;
+        EXPECT_EQ(countLines(out, "connnect client:0"), 1) << "a client that never failed binds nothing";
+        for (const char* line : {"TCP Client recv thread started", "TCP Client process thread started",
+                                 "TCP Client recv thread stopped", "TCP Client process thread stopped",
+                                 "TCP Client disconnected"}) {
+            EXPECT_EQ(countLines(out, line), 1) << line;
+        }
     }
+    EXPECT_EQ(entriesIn("/proc/self/task"), threads);
+    EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
 }
 
 TEST(TcpClient, StreamsCutAnywhereAreReassembled) {
