@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,22 +39,15 @@ inline std::vector<CanFrame> receiveFrames(int handle, int channel, std::size_t 
 
 // Lines of captured output equal to `line`, or only starting with it.
 inline int countLines(const std::string& text, const std::string& line, bool prefix = false) {
+    std::istringstream lines(text);
     int n = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::size_t length = prefix ? line.size() : end - start;
-        if ((prefix || end - start == line.size()) && text.compare(start, length, line) == 0)
-            ++n;
-        start = end + 1;
-    }
+    for (std::string l; std::getline(lines, l);)
+        n += prefix ? l.starts_with(line) : l == line;
     return n;
 }
 
-inline int openTcpClient(std::uint16_t port, const std::string& localIp = "", std::uint16_t localPort = 0) {
-    auto params = openParams(QUILVANE_TCP_CLIENT, localIp, localPort, "127.0.0.1", port);
+inline int openTcpClient(std::uint16_t port, std::uint16_t localPort = 0) {
+    auto params = openParams(QUILVANE_TCP_CLIENT, "", localPort, "127.0.0.1", port);
     return QUILVANE_Open(&params);
 }
 

@@ -20,7 +20,7 @@ TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
         sims.push_back(std::make_unique<SimProcess>(
             std::vector<std::string>{"--tcp-listen", "127.0.0.1:0", "--echo", "--duration", "60"}));
         // Distinct local ports keep the connection keys apart; the client binds nothing.
-        handles.push_back(openTcpClient(sims.back()->readyPort(), "", w + 1));
+        handles.push_back(openTcpClient(sims.back()->readyPort(), w + 1));
         ASSERT_GE(handles.back(), 0);
     }
     std::vector<std::thread> workers;
