@@ -172,7 +172,7 @@ TEST(Connections, EveryKindCarriesFramesBothWaysCountedOnBothSides) {
         EXPECT_EQ(send->finish(), 0) << send->err();
         EXPECT_EQ(sink->summary()["received_frames"], 4u) << "tcp-listen sends once the device is there";
         EXPECT_NE(send->err().find("quilvane send: 4 frames sent"), std::string::npos) << send->err();
-        EXPECT_EQ(framesOf(records(sink->errors())), framesOf(expected));
+        EXPECT_EQ(framesOf(records(sink->err())), framesOf(expected));
     }
 }
 
@@ -212,7 +212,7 @@ TEST(Dump, PrintsAndLogsEveryFrameAndTheLogReadsBack) {
                                {"--expect", "300", "--verbose", "--duration", "20"}, {.input = dump->out()});
     EXPECT_EQ(sink->summary()["received_frames"], 300u);
     EXPECT_EQ(replay->finish(), 0) << replay->err();
-    EXPECT_EQ(framesOf(records(sink->errors())), framesOf(dumped));
+    EXPECT_EQ(framesOf(records(sink->err())), framesOf(dumped));
 
     // python-can reads it too: what it writes back holds the same frames.
     if (std::system("/usr/bin/python3 -c 'import can' 2>/dev/null") != 0) {
@@ -265,7 +265,7 @@ TEST(Gen, FramesFollowThePatternCountedOnBothSidesWithProgressOnlyOnATerminal) {
         EXPECT_EQ(gen->finish(), 0) << gen->err();
         EXPECT_NE(gen->err().find("quilvane gen: " + count + " frames sent"), std::string::npos);
         EXPECT_EQ(gen->err().find("\rquilvane gen: ") != std::string::npos, terminal) << gen->err();
-        const auto got = records(sim->errors());
+        const auto got = records(sim->err());
         ASSERT_EQ(got.size(), frames);
         for (std::uint64_t s = 0; s < got.size(); ++s) {
             EXPECT_EQ(got[s].frame.id, 0x100 + s % 256);

@@ -124,8 +124,8 @@ TEST(SimStream, EchoesTheGoodFramesOfEachConnectionOrDatagramAndCountsTheBadPack
         EXPECT_EQ(summary["bad_packets"], 2 * peers);
         EXPECT_EQ(summary["sent_frames"], 3 * peers);
         EXPECT_EQ(summary["connections"], udp ? 0 : peers);
-        EXPECT_EQ(sim.exitStatus(), 0);
-        const std::string log = sim.errors();
+        EXPECT_EQ(sim.finish(), 0);
+        const std::string log = sim.err();
         EXPECT_NE(log.find(") can1 123#1122\n"), std::string::npos) << log;
         EXPECT_NE(log.find(") can0 00000800##0ABABABABABABABABABABABAB\n"), std::string::npos) << log;
         close(local);
@@ -285,7 +285,7 @@ TEST(SimResponder, AnswersEachKindWithTheRightBytesAndEachReplyFaultBreaksOnlyIt
                     << "responder " << k + 1;
             }
         }
-        sim.terminate();
+        sim.interrupt(SIGTERM);
         auto summary = sim.summary();
         EXPECT_EQ(summary["replies"], 8u);
         EXPECT_EQ(summary["received_packets"], 8u);
