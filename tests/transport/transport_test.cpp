@@ -199,12 +199,18 @@ TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
         EXPECT_EQ(countLines(out, "TCP Client disconnected"), 1);
     }
     {
-        SimProcess sim(
-            {"--tcp-listen", "127.0.0.1:0", "--generate", "3", "--fault", "reset", "--fault-at", "2"});
-        const int handle = openTcpClient(sim.readyPort());
-        sim.summary();  // the device is gone
+        // A plain socket, so that the reset comes only after the connection is made.
+        std::uint16_t port = 0;
+        const int listener = tcpListen(port);
+        const int handle = openTcpClient(port);
+        const int device = tcpAccept(listener);
         CaptureStdout();
         CaptureStderr();
+        linger hard{1, 0};
+        ::setsockopt(device, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(device);
+        ::close(listener);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reader sees the reset first
         const CanFrame frame = makeFrame(1, {1});
         for (int i = 0; i < 50; ++i) {
             EXPECT_EQ(QUILVANE_Send_CAN(handle, &frame), 0) << "the transport's failure is no result";
