@@ -27,32 +27,21 @@ static FARPROC resolve(const char* name) {
     return p;
 }
 
-/* A pointer of the export's own type, so that every call is checked against
- * the header's declaration. */
+/* Each export as a pointer of its own declared type, so that every call is
+ * checked against the header. */
+#define EXPORTS(X)                                                                                          \
+    X(Init)                                                                                                 \
+    X(Exit) X(Search) X(SearchPELIX) X(ProbePELIXDevice) X(ProbeVCIDevice) X(Open) X(Close) X(Recv) X(Send) \
+        X(Recv_CAN) X(Send_CAN) X(TimerSend_CAN) X(Clear_Buffer) X(Clear_Send_Buffer) X(Get_Send_Queue_Size)
 #define RESOLVE(name) \
-    __typeof__(&QUILVANE_##name) name = (__typeof__(&QUILVANE_##name))(void*)resolve("QUILVANE_" #name)
+    __typeof__(&QUILVANE_##name) name = (__typeof__(&QUILVANE_##name))(void*)resolve("QUILVANE_" #name);
 
 int main(int argc, char** argv) {
     dll = LoadLibraryA("QUILVANE_SDK.dll");
     check(dll != NULL, "LoadLibrary QUILVANE_SDK.dll");
     if (dll == NULL)
         return 1;
-    RESOLVE(Init);
-    RESOLVE(Exit);
-    RESOLVE(Search);
-    RESOLVE(SearchPELIX);
-    RESOLVE(ProbePELIXDevice);
-    RESOLVE(ProbeVCIDevice);
-    RESOLVE(Open);
-    RESOLVE(Close);
-    RESOLVE(Recv);
-    RESOLVE(Send);
-    RESOLVE(Recv_CAN);
-    RESOLVE(Send_CAN);
-    RESOLVE(TimerSend_CAN);
-    RESOLVE(Clear_Buffer);
-    RESOLVE(Clear_Send_Buffer);
-    RESOLVE(Get_Send_Queue_Size);
+    EXPORTS(RESOLVE)
     if (failed)
         return 1;
 
