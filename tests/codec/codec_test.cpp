@@ -6,6 +6,7 @@
 #include "codec/packet_decoder.h"
 #include "codec/packet_encoder.h"
 #include "codec/stream_reassembly.h"
+#include "open_params.h"
 #include "packet_builder.h"
 
 namespace quilvane {
@@ -14,23 +15,17 @@ namespace {
 using namespace test;
 using Ids = std::vector<std::uint32_t>;
 
-TEST(PacketEncoder, MatchesTheWorkedExample) {
-    CanFrame f{};
-    f.id = 0x123;
-    f.dataLength = 2;
-    f.data[0] = 0x11;
-    f.data[1] = 0x22;
-    Bytes out(88, 0);
-    ASSERT_EQ(encodePacket(out.data(), f, 80), 87);
-    Bytes expected =
-        Bytes{0x55, 1, 0, 0, 0, 0x50} + Bytes(8, 0) + Bytes{0, 0, 1, 0x23, 0, 0, 0, 2, 0x11, 0x22};
-    expected.resize(86, 0);
-    EXPECT_EQ(out, (expected + Bytes{0x17, 0}));
-}
-
-// Against hand-built packets: timestamp not sent, id sent whole, dataLength
-// cut to the room, the rest of the room zero whatever the buffer held.
+// The worked example byte by byte; then against hand-built packets:
+// timestamp not sent, id sent whole, dataLength cut to the room, the rest of
+// the room zero whatever the buffer held.
 TEST(PacketEncoder, FillsRecordsOfBothSizes) {
+    Bytes worked(88, 0);
+    ASSERT_EQ(encodePacket(worked.data(), makeFrame(0x123, {0x11, 0x22}), 80), 87);
+    Bytes example =
+        Bytes{0x55, 1, 0, 0, 0, 0x50} + Bytes(8, 0) + Bytes{0, 0, 1, 0x23, 0, 0, 0, 2, 0x11, 0x22};
+    example.resize(86, 0);
+    EXPECT_EQ(worked, (example + Bytes{0x17, 0}));
+
     CanFrame f{};
     f.timestamp = 0x0102030405060708;
     f.id = 0xE0000042;
