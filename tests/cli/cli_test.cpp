@@ -215,9 +215,8 @@ TEST(Dump, PrintsAndLogsEveryFrameAndTheLogReadsBack) {
     EXPECT_EQ(framesOf(records(sink->err())), framesOf(dumped));
 
     // python-can reads it too: what it writes back holds the same frames.
-    if (std::system("/usr/bin/python3 -c 'import can' 2>/dev/null") != 0) {
+    if (std::system("/usr/bin/python3 -c 'import can' 2>/dev/null") != 0)
         GTEST_SKIP() << "python-can is not installed (Debian package python3-can)";
-    }
     ChildProcess python;
     python.spawn({"/usr/bin/python3", "-c",
                   "import can, sys\nw = can.CanutilsLogWriter(sys.stdout)\n"

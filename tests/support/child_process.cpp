@@ -40,10 +40,9 @@ ChildProcess::~ChildProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    for (const int fd : fds_) {
+    for (const int fd : fds_)
         if (fd >= 0)
             close(fd);
-    }
 }
 
 void ChildProcess::spawn(const std::vector<std::string>& args, const SpawnOptions& options) {

@@ -6,9 +6,8 @@
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
     const char* path = std::getenv("QUILVANE_SIM");
-    if (path == nullptr) {
+    if (path == nullptr)
         throw std::runtime_error("QUILVANE_SIM is not set");
-    }
     std::vector<std::string> argv{path};
     argv.insert(argv.end(), args.begin(), args.end());
     spawn(argv);
@@ -17,9 +16,8 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
 std::string SimProcess::readLine() {
     readUntil([this] { return out().find('\n', lineStart_) != std::string::npos; }, 20000);
     const size_t end = out().find('\n', lineStart_);
-    if (end == std::string::npos) {
+    if (end == std::string::npos)
         return "";
-    }
     std::string line = out().substr(lineStart_, end - lineStart_);
     lineStart_ = end + 1;
     return line;
@@ -29,11 +27,9 @@ std::vector<std::string> SimProcess::ready() {
     if (ready_.empty()) {
         std::istringstream words(readLine());
         std::string word;
-        if (words >> word && word == "ready") {
-            while (words >> word) {
+        if (words >> word && word == "ready")
+            while (words >> word)
                 ready_.push_back(word);
-            }
-        }
     }
     return ready_;
 }
@@ -50,9 +46,8 @@ std::map<std::string, uint64_t> SimProcess::summary() {
     for (std::string line = readLine(); !line.empty() && values.empty(); line = readLine()) {
         if (line.starts_with("summary ")) {
             std::istringstream words(line.substr(8));
-            for (std::string word; words >> word;) {
+            for (std::string word; words >> word;)
                 values[word.substr(0, word.find('='))] = std::stoull(word.substr(word.find('=') + 1));
-            }
         }
     }
     finish(60000);  // the simulator always ends by itself; this bounds one that does not

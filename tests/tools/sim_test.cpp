@@ -79,9 +79,8 @@ TEST(SimStream, EchoesTheGoodFramesOfEachConnectionOrDatagramAndCountsTheBadPack
                                       {1, 0x0102030405060708, 0x800, 0, 0, std::vector<uint8_t>(12, 0xAB)}};
     std::vector<uint8_t> spoiled = buildPacket(1, {{1, 2, 0x124, 0, 1, {}}}), input{0x01, 0x02, 0x03};
     spoiled.back() ^= 1;
-    for (const auto& part : {buildPacket(0, {good[0], good[1]}), spoiled, buildPacket(1, {good[2]})}) {
+    for (const auto& part : {buildPacket(0, {good[0], good[1]}), spoiled, buildPacket(1, {good[2]})})
         input.insert(input.end(), part.begin(), part.end());
-    }
     for (const bool udp : {false, true}) {
         SCOPED_TRACE(udp ? "udp" : "tcp-connect");
         uint16_t port = 0;
@@ -187,17 +186,15 @@ uint8_t crc8(const std::vector<uint8_t>& bytes, size_t count) {
     uint8_t crc = 0;
     for (size_t i = 0; i < count; ++i) {
         crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) {
+        for (int bit = 0; bit < 8; ++bit)
             crc = static_cast<uint8_t>(crc & 0x80 ? crc << 1 ^ 0x07 : crc << 1);
-        }
     }
     return crc ^ 0x55;
 }
 
 std::vector<uint8_t> rotated(std::vector<uint8_t> bytes, int right) {  // 6 undoes 2
-    for (uint8_t& b : bytes) {
+    for (uint8_t& b : bytes)
         b = static_cast<uint8_t>(b >> right | b << (8 - right));
-    }
     return bytes;
 }
 
@@ -205,9 +202,8 @@ std::vector<uint8_t> rotated(std::vector<uint8_t> bytes, int right) {  // 6 undo
 std::string jsonFailures(const std::vector<uint8_t>& datagram) {
     const std::vector<uint8_t> plain = rotated(datagram, 2);
     const size_t n = plain.size() < 10 ? 0 : static_cast<size_t>(plain[4] << 8 | plain[5]);
-    if (n == 0 || n + 10 != plain.size()) {
+    if (n == 0 || n + 10 != plain.size())
         return " length";
-    }
     std::string json(plain.begin() + 6, plain.end() - 4);
     json.erase(json.find_last_not_of(' ') + 1);
     const bool fields = json.find(R"("ProName":"a \"quoted\" name")") != std::string::npos &&
@@ -221,9 +217,8 @@ std::string pelixFailures(const std::vector<uint8_t>& datagram) {
     // 00 02 00 02, the identifier, then by default 01 02 ... 13.
     const std::vector<uint8_t> plain = rotated(datagram, 2);
     std::vector<uint8_t> record{0, 2, 0, 2, 0, 0, 0, 0, 0, 0};
-    for (uint8_t b = 1; b <= 19; ++b) {
+    for (uint8_t b = 1; b <= 19; ++b)
         record.push_back(b);
-    }
     const bool prefix =
         !plain.empty() && plain.size() <= 29 && std::equal(plain.begin(), plain.end(), record.begin());
     return std::string(plain.size() == 29 ? "" : " length") + (prefix ? "" : " bytes");
@@ -231,13 +226,11 @@ std::string pelixFailures(const std::vector<uint8_t>& datagram) {
 
 std::string vciFailures(const std::vector<uint8_t>& r) {
     const size_t n = r.size();
-    if (n < 14) {
+    if (n < 14)
         return " length";
-    }
     uint8_t x = 0;
-    for (size_t i = 8; i + 2 < n; ++i) {
+    for (size_t i = 8; i + 2 < n; ++i)
         x ^= r[i];
-    }
     const bool framing = r[0] == 0xAA && r[1] == 0x84 && r[8] == 0xAA && r[9] == 0xFE && r[10] + 14u == n &&
                          r[11] == 0 && r[12] == 1 && r[13] == 0;
     const bool id = std::all_of(r.begin() + 2, r.begin() + 8, [](uint8_t b) { return b == 0; });

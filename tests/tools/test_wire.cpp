@@ -18,9 +18,8 @@ namespace {
 
 uint64_t bigEndian(const uint8_t* bytes, size_t count) {
     uint64_t value = 0;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count; ++i)
         value = value << 8 | bytes[i];
-    }
     return value;
 }
 
@@ -43,9 +42,8 @@ int boundSocket(int type, uint16_t& port) {
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("bind failed");
-    }
     port = ntohs(address.sin_port);
     return withTimeout(fd);
 }
@@ -57,9 +55,8 @@ std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& bytes, std::vec
     size_t p = 0;
     while (bytes.size() - p >= 7) {
         const size_t n = bigEndian(&bytes[p + 4], 2);
-        if (bytes.size() - p < n + 7) {
+        if (bytes.size() - p < n + 7)
             break;
-        }
         WirePacket packet{{bytes.begin() + p, bytes.begin() + p + n + 7}, false, {}};
         const uint8_t* b = packet.bytes.data();
         packet.checksumOk = xorOf(b, n + 6) == b[n + 6];
@@ -74,9 +71,8 @@ std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& bytes, std::vec
         packets.push_back(std::move(packet));
         p += n + 7;
     }
-    if (rest != nullptr) {
+    if (rest != nullptr)
         rest->assign(bytes.begin() + p, bytes.end());
-    }
     return packets;
 }
 
@@ -135,12 +131,10 @@ std::vector<uint8_t> readToEnd(int fd, int* error) {
     std::vector<uint8_t> stream;
     uint8_t chunk[65536];
     ssize_t n;
-    while ((n = recv(fd, chunk, sizeof chunk, 0)) > 0) {
+    while ((n = recv(fd, chunk, sizeof chunk, 0)) > 0)
         stream.insert(stream.end(), chunk, chunk + n);
-    }
-    if (error != nullptr) {
+    if (error != nullptr)
         *error = n < 0 ? errno : 0;
-    }
     return stream;
 }
 
@@ -148,9 +142,8 @@ void readExactly(int fd, std::vector<uint8_t>& into, size_t count) {
     uint8_t chunk[4096];
     while (into.size() < count) {
         ssize_t n = recv(fd, chunk, std::min(sizeof chunk, count - into.size()), 0);
-        if (n <= 0) {
+        if (n <= 0)
             throw std::runtime_error("stream ended early");
-        }
         into.insert(into.end(), chunk, chunk + n);
     }
 }

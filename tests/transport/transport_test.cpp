@@ -117,9 +117,8 @@ TEST(TcpClient, SessionsMakeTheRoundTripThroughAnEchoingDeviceAndLeaveNothingBeh
         EXPECT_EQ(countLines(out, "connnect client:0"), 1) << "a client that never failed binds nothing";
         for (const char* line : {"TCP Client recv thread started", "TCP Client process thread started",
                                  "TCP Client recv thread stopped", "TCP Client process thread stopped",
-                                 "TCP Client disconnected"}) {
+                                 "TCP Client disconnected"})
             EXPECT_EQ(countLines(out, line), 1) << line;
-        }
     }
     EXPECT_EQ(entriesIn("/proc/self/task"), threads);
     EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);

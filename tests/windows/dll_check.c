@@ -29,10 +29,11 @@ static FARPROC resolve(const char* name) {
 
 /* Each export as a pointer of its own declared type, so that every call is
  * checked against the header. */
-#define EXPORTS(X)                                                                                          \
-    X(Init)                                                                                                 \
-    X(Exit) X(Search) X(SearchPELIX) X(ProbePELIXDevice) X(ProbeVCIDevice) X(Open) X(Close) X(Recv) X(Send) \
-        X(Recv_CAN) X(Send_CAN) X(TimerSend_CAN) X(Clear_Buffer) X(Clear_Send_Buffer) X(Get_Send_Queue_Size)
+// clang-format off
+#define EXPORTS(X) X(Init) X(Exit) X(Search) X(SearchPELIX) X(ProbePELIXDevice) X(ProbeVCIDevice) X(Open) \
+    X(Close) X(Recv) X(Send) X(Recv_CAN) X(Send_CAN) X(TimerSend_CAN) X(Clear_Buffer) X(Clear_Send_Buffer) \
+    X(Get_Send_Queue_Size)
+// clang-format on
 #define RESOLVE(name) \
     __typeof__(&QUILVANE_##name) name = (__typeof__(&QUILVANE_##name))(void*)resolve("QUILVANE_" #name);
 
