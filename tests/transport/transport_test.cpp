@@ -238,17 +238,10 @@ TEST(TcpClient, UndecodableFloodIsDroppedWithAMessageAndDecodingResumes) {
 
 // TCP server connections: several devices on one handle, against plain sockets.
 
-WireFrame wireFrame(std::uint32_t id, std::uint8_t byte) {
-    WireFrame f;
-    f.id = id;
-    f.data = {byte};
-    return f;
-}
-
 // A device that has been accepted: one of its frames reached the handle.
 int connectDevice(int handle, std::uint16_t port, std::uint32_t id) {
     const int fd = tcpConnect(port);
-    const auto packet = buildPacket(1, {wireFrame(id, 0)});
+    const auto packet = buildPacket(1, {{1, 0, id, 0, 0, {0}}});
     EXPECT_EQ(::send(fd, packet.data(), packet.size(), 0), static_cast<ssize_t>(packet.size()));
     const auto got = receiveFrames(handle, 0, 1);
     EXPECT_TRUE(got.size() == 1 && got[0].id == id) << id;
@@ -267,8 +260,8 @@ TEST(TcpServer, DevicesShareOneHandleEachStreamOnItsOwnAndOneThatResetsIsDropped
     const int leaving = connectDevice(handle, port, 0xC);
 
     // A's packet arrives in two pieces with one of B's packets in between.
-    const auto fromA = buildPacket(1, {wireFrame(0xA1, 1)});
-    const auto fromB = buildPacket(0, {wireFrame(0xB1, 2), wireFrame(0xB2, 3)});
+    const auto fromA = buildPacket(1, {{1, 0, 0xA1, 0, 0, {1}}});
+    const auto fromB = buildPacket(0, {{0, 0, 0xB1, 0, 0, {2}}, {0, 0, 0xB2, 0, 0, {3}}});
     ::send(a, fromA.data(), 40, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ::send(b, fromB.data(), fromB.size(), 0);
