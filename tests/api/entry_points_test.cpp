@@ -121,24 +121,21 @@ TEST(Handles, TypeWithoutTransportIsOpenButCannotSendOrCloseCleanly) {
 }
 
 TEST(Handles, TextFieldsAreNeverReadBeyondTheirSixteenBytes) {
-    // Two records whose localIp fills all 16 bytes without a NUL and differs
-    // only in what follows: the port right behind it.
-    OpenParams a{};
-    a.type = kNoTransport;
+    // localIp fills its 16 bytes without a NUL. Read on, it would run through
+    // the port (no zero byte) into remoteIp, which would make the keys differ.
+    OpenParams a = openParams(kNoTransport, "", 0x3131, "127.0.0.2");
     std::memset(a.localIp, '1', sizeof a.localIp);
-    std::memset(a.remoteIp, 'x', sizeof a.remoteIp);
     OpenParams b = a;
-    b.localPort = 1;
+    b.remoteIp[8] = '3';
     EXPECT_EQ(QUILVANE_Open(&a), 0);
-    EXPECT_EQ(QUILVANE_Open(&b), 1);
-    EXPECT_EQ(QUILVANE_Open(&a), -1);
+    EXPECT_EQ(QUILVANE_Open(&b), -1);
 
     // A UDP connection with unusable addresses still gets its handle.
     OpenParams udp = a;
     udp.type = QUILVANE_UDP;
-    std::strcpy(udp.remoteIp, "not-an-address");
-    ASSERT_EQ(QUILVANE_Open(&udp), 2);
-    EXPECT_EQ(QUILVANE_Close(2), 0);
+    std::memset(udp.remoteIp, 'x', sizeof udp.remoteIp);
+    ASSERT_EQ(QUILVANE_Open(&udp), 1);
+    EXPECT_EQ(QUILVANE_Close(1), 0);
 }
 
 TEST(Handles, ConcurrentOpensNeverShareAHandle) {
