@@ -75,14 +75,4 @@ TEST(Probe, DeviceAnswersOnlyWithAGoodReplyAndEveryAdapterIsTriedOffSubnet) {
     }
 }
 
-TEST(NoAdapter, SearchFindsNothingAndProbesFail) {
-    REQUIRE_NETWORK("none");
-    DeviceInfo devices[QUILVANE_MAX_SEARCH_RESULTS];
-    PelixDeviceRecord records[QUILVANE_MAX_SEARCH_RESULTS];
-    EXPECT_EQ(QUILVANE_Search(devices), 0);
-    EXPECT_EQ(QUILVANE_SearchPELIX(records), 0);
-    EXPECT_EQ(QUILVANE_ProbeVCIDevice(kIdA, kDeviceA, 50), -1);
-    EXPECT_EQ(QUILVANE_ProbePELIXDevice(kIdA, kDeviceA, 50), -1);
-}
-
 }  // namespace
