@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "buffering/send_queue.h"
 #include "open_params.h"
 #include "quilvane_sdk.h"
 #include "registry/connection_registry.h"
@@ -413,7 +412,7 @@ TEST(Udp, SendNeedsASocketAndATarget) {
     ::close(taken);
 }
 
-// Connections under load, the send queue and the chunk queue.
+// Connections under load, and the chunk queue.
 
 TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
     constexpr std::uint32_t kFrames = 300;
@@ -455,29 +454,6 @@ TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
     GetCapturedStdout();
     EXPECT_EQ(received, std::vector<std::uint32_t>(3, kFrames));
     EXPECT_GT(churned, 0);
-}
-
-TEST(Lifecycle, SendQueueDrainsThroughTheTransportsAndReportsFailures) {
-    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--echo", "--duration", "20"});
-    CaptureStdout();
-    const int client = openTcpClient(sim.readyPort());
-    auto other = openParams(4);
-    const int orphan = QUILVANE_Open(&other);
-    CaptureStderr();
-    auto* queue = quilvane::SendQueue::instance();
-    for (std::uint32_t id = 1; id <= 25; ++id)
-        queue->enqueue(client, makeFrame(id, {1}));
-    queue->enqueue(orphan, makeFrame(99, {}));
-    std::uint32_t inOrder = 0;
-    for (const CanFrame& echo : receiveFrames(client, 0, 25))
-        inOrder += echo.id == inOrder + 1;
-    EXPECT_EQ(inOrder, 25u);
-    for (int i = 0; i < 1000 && queue->size(orphan) != 0; ++i)  // up to 10 s
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    QUILVANE_Close(client);
-    QUILVANE_Exit();  // the sender thread ends and is joined
-    GetCapturedStdout();
-    EXPECT_EQ(GetCapturedStderr(), "Failed to send data for handle: " + std::to_string(orphan) + "\n");
 }
 
 TEST(ChunkQueue, DropsBeyondItsBoundAndDrainsBeforeStopping) {
