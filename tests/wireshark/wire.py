@@ -56,33 +56,20 @@ def sim_frames(count, record, per_packet, channels, data_length):
 
 DEVICE_ID = bytes.fromhex("0a0b0c0d0e0f")
 
-
-def crc8(data):
-    crc = 0
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x07) & 0xFF if crc & 0x80 else (crc << 1) & 0xFF
-    return crc ^ 0x55
-
-
-def vci_request(ident, spoil_xor=False):
-    raw = b"\xaa\x04" + ident + bytes.fromhex("aafe 0600 010002000010")
-    raw += bytes([xor(raw[8:]) ^ (0xFF if spoil_xor else 0)])
-    return raw + bytes([crc8(raw)])
+# Requests for DEVICE_ID as the library sends them; the last with its XOR
+# spoiled (CRC made good again).
+VCI_REQUEST = bytes.fromhex("aa040a0b0c0d0e0faafe060001000200001041d7")
+VCI_REQUEST_BAD_XOR = bytes.fromhex("aa040a0b0c0d0e0faafe0600010002000010be24")
+PELIX_PROBE = bytes.fromhex("00080008282c3034383c865000080000ff649ed633")  # rotated left by 2
 
 
 def send_discovery():
-    # The known request for an all-zero identifier keeps this file's CRC honest.
-    assert vci_request(bytes(6)).hex() == "aa04000000000000aafe0600010002000010413e"
-    pelix = bytes(((b << 2) | (b >> 6)) & 0xFF for b in b"\x00\x02\x00\x02" + DEVICE_ID +
-                  bytes.fromhex("a114 00020000 ff19a7b5 cc"))  # rotated left by 2
     sends = [  # (address, port, request, replies expected)
         ("127.0.0.1", 10550, bytes.fromhex("86540800 00ff649e d633"), 2),
-        ("127.0.0.1", 10551, pelix, 1),
-        ("127.0.0.1", 58121, vci_request(DEVICE_ID), 1),
-        ("127.0.0.2", 58121, vci_request(DEVICE_ID), 1),  # this responder spoils its CRC
-        ("127.0.0.1", 58121, vci_request(DEVICE_ID, spoil_xor=True), 0),
+        ("127.0.0.1", 10551, PELIX_PROBE, 1),
+        ("127.0.0.1", 58121, VCI_REQUEST, 1),
+        ("127.0.0.2", 58121, VCI_REQUEST, 1),  # this responder spoils its CRC
+        ("127.0.0.1", 58121, VCI_REQUEST_BAD_XOR, 0),
     ]
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.bind(("127.0.0.1", 0))
