@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "candump_format.h"
+#include "candump_log.h"
 #include "cli_process.h"
 #include "open_params.h"
 #include "sim_process.h"
@@ -90,14 +91,10 @@ std::string local(std::uint16_t port) {
 
 // Every line must be a log line: nothing else may reach the data stream.
 std::vector<LogRecord> records(const std::string& text) {
-    std::vector<LogRecord> result;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        LogRecord record;
-        std::string error;
-        EXPECT_TRUE(parseLogLine(line, record, error)) << line << ": " << error;
-        result.push_back(record);
-    }
+    std::vector<LogRecord> result;
+    LogReadError error;
+    EXPECT_TRUE(readCandumpLog(in, result, error)) << "line " << error.line << ": " << error.message;
     return result;
 }
 
