@@ -53,10 +53,3 @@ std::map<std::string, uint64_t> SimProcess::summary() {
     finish(60000);  // the simulator always ends by itself; this bounds one that does not
     return values;
 }
-
-int runSim(const std::vector<std::string>& args, std::string& errors) {
-    SimProcess sim(args);
-    sim.summary();
-    errors = sim.err();
-    return sim.finish();
-}

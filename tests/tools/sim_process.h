@@ -27,7 +27,3 @@ class SimProcess : public ChildProcess {
     size_t lineStart_ = 0;  // the first byte of standard output not yet returned as a line
     std::vector<std::string> ready_;
 };
-
-// Runs the simulator to the end with these arguments; returns its exit
-// status and fills `errors` with its stderr.
-int runSim(const std::vector<std::string>& args, std::string& errors);
