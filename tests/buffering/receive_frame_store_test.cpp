@@ -1,21 +1,22 @@
+// The receive store's queues: filing, bounds and order, also with producers
+// pushing into several handles and channels while one consumer pops (also
+// run under ThreadSanitizer).
 #include "buffering/receive_frame_store.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 namespace quilvane {
 namespace {
 
 using Seqs = std::vector<std::uint64_t>;
 using Frames = std::vector<CanFrame>;
-constexpr std::size_t kBound = ReceiveFrameStore::kMaxFramesPerQueue;
+constexpr std::uint64_t kBound = ReceiveFrameStore::kMaxFramesPerQueue;
 
 CanFrame frame(std::uint8_t channel, std::uint64_t sequence) {
-    CanFrame f{};
-    f.channel = channel;
-    f.timestamp = sequence;
-    return f;
+    return CanFrame{sequence, 0, 0, channel, 0, {}};
 }
 
 Seqs pop(std::int32_t handle, std::int32_t channel, std::int32_t maxCount) {
@@ -27,20 +28,27 @@ Seqs pop(std::int32_t handle, std::int32_t channel, std::int32_t maxCount) {
     return seqs;
 }
 
-TEST(ReceiveFrameStore, FilesFramesPerHandleAndChannelInArrivalOrder) {
+TEST(ReceiveFrameStore, FilesFramesPerHandleAndChannelInArrivalOrderUntilCleared) {
     auto* store = ReceiveFrameStore::instance();
     store->push(1, Frames{frame(0, 1), frame(1, 2), frame(0, 3), frame(1, 4), frame(0, 5)});
-    store->push(2, Frames{frame(0, 6)});
+    store->push(2, Frames{frame(0, 6), frame(1, 7)});
     EXPECT_EQ(pop(1, 0, 0), Seqs{});
     EXPECT_EQ(pop(1, 1 + 256, 8), (Seqs{2, 4})) << "the low 8 bits select the channel";
     EXPECT_EQ(pop(1, 0, 2), (Seqs{1, 3}));
     EXPECT_EQ(pop(1, 0, 8), Seqs{5});
-    EXPECT_EQ(pop(2, 0, 8), Seqs{6});
     EXPECT_EQ(pop(3, 0, 8), Seqs{});
+    store->clear(2);  // every channel
+    store->clear(5);  // no entry: nothing happens
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(pop(2, 0, 8), Seqs{});
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1)) << "an empty queue waits";
+    EXPECT_EQ(pop(2, 1, 8), Seqs{});
+    store->push(2, Frames{frame(0, 8)});
+    EXPECT_EQ(pop(2, 0, 8), Seqs{8});
 }
 
 TEST(ReceiveFrameStore, KeepsTheNewestFramesOfAFullQueue) {
-    std::vector<CanFrame> batch;
+    Frames batch;
     for (std::uint64_t i = 0; i < kBound + 1; ++i)
         batch.push_back(frame(9, i));
     auto* store = ReceiveFrameStore::instance();
@@ -53,18 +61,62 @@ TEST(ReceiveFrameStore, KeepsTheNewestFramesOfAFullQueue) {
     EXPECT_EQ(pop(1, 8, 8), Seqs{0}) << "other queues are not trimmed";
 }
 
-TEST(ReceiveFrameStore, ClearEmptiesQueuesWhichThenWaitBriefly) {
-    auto* store = ReceiveFrameStore::instance();
-    store->push(1, Frames{frame(0, 1), frame(1, 2)});
-    store->clear(1);
-    store->clear(5);  // no entry: nothing happens
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(pop(1, 1, 4), Seqs{});
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(1));
-    EXPECT_LT(waited, std::chrono::seconds(1));
-    store->push(1, Frames{frame(0, 7)});
-    EXPECT_EQ(pop(1, 0, 4), Seqs{7});
+// Three producers, producer p pushing `count` frames numbered from 0 to each
+// of channels 0 and 1 under handle p, in batches that mix the two.
+std::vector<std::thread> startProducers(std::uint64_t count) {
+    std::vector<std::thread> producers;
+    for (int p = 0; p < 3; ++p) {
+        producers.emplace_back([p, count] {
+            Frames batch;
+            for (std::uint64_t i = 0; i < count; ++i) {
+                batch.push_back(frame(0, i));
+                batch.push_back(frame(1, i));
+                if (batch.size() >= 94 || i + 1 == count) {
+                    ReceiveFrameStore::instance()->push(p, batch);
+                    batch.clear();
+                }
+            }
+        });
+    }
+    return producers;
+}
+
+// Pops queue `q` (handle q / 2, channel q % 2) until frame `last` arrives or
+// a minute passes. Returns the numbers seen, which must rise.
+Seqs drain(int q, std::uint64_t last) {
+    Seqs seen;
+    CanFrame out[256];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while ((seen.empty() || seen.back() != last) && std::chrono::steady_clock::now() < deadline) {
+        const std::int32_t n = ReceiveFrameStore::instance()->pop(q / 2, q % 2, out, 256);
+        for (std::int32_t i = 0; i < n; ++i) {
+            EXPECT_TRUE(seen.empty() || out[i].timestamp > seen.back()) << "queue " << q;
+            seen.push_back(out[i].timestamp);
+        }
+    }
+    return seen;
+}
+
+TEST(ReceiveFrameStoreThreads, ConsumerGetsEveryFrameBelowTheBound) {
+    auto producers = startProducers(20000);
+    for (int q = 0; q < 6; ++q)
+        EXPECT_EQ(drain(q, 19999).size(), 20000u) << "queue " << q;
+    for (std::thread& t : producers)
+        t.join();
+}
+
+TEST(ReceiveFrameStoreThreads, FullQueuesDropTheOldestFrames) {
+    constexpr std::uint64_t kCount = kBound + 5000;
+    auto producers = startProducers(kCount);
+    const Seqs read = drain(0, kCount - 1);  // read while the others overflow
+    EXPECT_TRUE(!read.empty() && read.back() == kCount - 1);
+    for (std::thread& t : producers)
+        t.join();
+    for (int q = 1; q < 6; ++q) {
+        const auto seen = drain(q, kCount - 1);
+        ASSERT_EQ(seen.size(), kBound) << "queue " << q;
+        EXPECT_EQ(seen.front(), kCount - kBound) << "queue " << q;
+    }
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // child process, and small helpers for the tests that do.
 #pragma once
 
-#include <cstdint>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -10,7 +12,11 @@
 
 class CliProcess : public ChildProcess {
   public:
-    explicit CliProcess(const std::vector<std::string>& args, const SpawnOptions& options = {});
+    explicit CliProcess(std::vector<std::string> args, const SpawnOptions& options = {}) {
+        const char* path = std::getenv("QUILVANE_CLI");
+        args.insert(args.begin(), path != nullptr ? path : QUILVANE_CLI_PATH);
+        spawn(args, options);
+    }
 };
 
 struct CliResult {
@@ -18,9 +24,15 @@ struct CliResult {
     std::string out;
     std::string err;
 };
-CliResult runCli(const std::vector<std::string>& args);
 
-// A loopback port that was free a moment ago.
-std::uint16_t freePort(bool udp);
+inline CliResult runCli(const std::vector<std::string>& args) {
+    CliProcess cli(args);
+    return {cli.finish(), cli.out(), cli.err()};  // braces: left to right
+}
+
 // A path in the temporary folder, unique per process.
-std::string tempPath(const std::string& name);
+inline std::string tempPath(const std::string& name) {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr ? dir : "/tmp") + "/quilvane-cli-" + std::to_string(getpid()) + "-" +
+           name;
+}

@@ -1,37 +1,19 @@
 // quilvane search and probe on the private test network that
 // isolated_network.sh sets up, against the simulator's responders.
 #include <cjson/cJSON.h>
-#include <gtest/gtest.h>
 
-#include <cstring>
-#include <memory>
-
+#include "../discovery/isolated_network.h"
 #include "cli_process.h"
-#include "sim_process.h"
 
 namespace {
-
-// isolated_network.sh names the network it set up; tests for the other one skip.
-#define REQUIRE_NETWORK(which)                                                                          \
-    if (const char* network = std::getenv("QUILVANE_NETWORK"); !network || std::strcmp(network, which)) \
-    GTEST_SKIP() << "runs only inside isolated_network.sh, on its " which " network"
-
-using Sims = std::vector<std::unique_ptr<SimProcess>>;
-
-void respond(Sims& sims, const std::string& side, const std::string& kinds, std::vector<std::string> extra) {
-    std::vector<std::string> args = {"--respond", kinds, "--device", side + "1", "--duration", "30"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    sims.push_back(std::make_unique<SimProcess>(args));
-    ASSERT_FALSE(sims.back()->ready().empty()) << kinds << " on " << side;
-}
 
 TEST(TwoAdapters, SearchListsEveryDeviceAndProbeSaysWhetherItAnswered) {
     REQUIRE_NETWORK("two-adapters");
     Sims sims;
     respond(
-        sims, "qa", "search-json,search-pelix,probe-vci,probe-pelix",
+        sims, "qa1", "search-json,search-pelix,probe-vci,probe-pelix",
         {"--name", "alpha", "--serial", "S-1", "--mac", "0.26.43.60.77.1", "--device-id", "001A2B3C4D07"});
-    respond(sims, "qb", "search-json", {"--name", "be\"ta", "--ipv4", "198.51.100.130"});
+    respond(sims, "qb1", "search-json", {"--name", "be\"ta", "--ipv4", "198.51.100.130"});
 
     const CliResult table = runCli({"search"});
     EXPECT_EQ(table.status, 0) << table.err;

@@ -16,19 +16,18 @@ if [ "$(id -u)" != 0 ]; then
   exit 77
 fi
 
-unshare -n bash -euo pipefail -c '
-  ip link set lo up
-  ip link add qa0 type veth peer name qa1
-  ip link add qb0 type veth peer name qb1
-  ip addr add 198.51.100.1/25 dev qa0
-  ip addr add 198.51.100.2/25 dev qa1
-  ip addr add 198.51.100.129/25 dev qb0
-  ip addr add 198.51.100.130/25 dev qb1
-  for l in qa0 qa1 qb0 qb1; do ip link set "$l" up; done
-  QUILVANE_NETWORK=two-adapters exec "$@"
-' bash "$@"
-
-unshare -n bash -euo pipefail -c '
-  ip link set lo up
-  QUILVANE_NETWORK=none exec "$@"
-' bash "$@"
+for network in two-adapters none; do
+  unshare -n bash -euo pipefail -c '
+    ip link set lo up
+    if [ "$0" = two-adapters ]; then
+      ip link add qa0 type veth peer name qa1
+      ip link add qb0 type veth peer name qb1
+      ip addr add 198.51.100.1/25 dev qa0
+      ip addr add 198.51.100.2/25 dev qa1
+      ip addr add 198.51.100.129/25 dev qb0
+      ip addr add 198.51.100.130/25 dev qb1
+      for l in qa0 qa1 qb0 qb1; do ip link set "$l" up; done
+    fi
+    QUILVANE_NETWORK=$0 exec "$@"
+  ' "$network" "$@"
+done

@@ -25,9 +25,7 @@ class ChildProcess {
     // args[0] is the program's path. Throws if the child cannot be started.
     void spawn(const std::vector<std::string>& args, const SpawnOptions& options = {});
 
-    // Waits up to `waitMs` for output, then reads all there is.
-    void collect(int waitMs);
-    // Collects until `done` holds; false if time ran out, or the child closed
+    // Reads output until `done` holds; false if time ran out, or the child closed
     // both streams, first.
     bool readUntil(const std::function<bool()>& done, int timeoutMs);
     void interrupt(int signal = SIGINT);
@@ -39,6 +37,8 @@ class ChildProcess {
     const std::string& err() const { return err_; }
 
   private:
+    void collect(int waitMs);  // waits up to `waitMs` for output, then reads all there is
+
     pid_t pid_ = -1;
     int fds_[2] = {-1, -1};  // standard output, standard error
     std::string out_;

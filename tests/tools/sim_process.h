@@ -9,33 +9,21 @@
 
 #include "../support/child_process.h"
 
-class SimProcess {
+class SimProcess : public ChildProcess {
   public:
     explicit SimProcess(const std::vector<std::string>& args);
-    ~SimProcess();
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
 
     // The words of the ready line after "ready"; empty if none came.
     std::vector<std::string> ready();
-    // The port of the first ADDR:PORT (or KIND=ADDR:PORT) word of the ready line.
+    // The port of the word-th ADDR:PORT (or KIND=ADDR:PORT) word of the ready line.
     uint16_t readyPort(size_t word = 1);
-    // Asks the simulator to end, as Ctrl-C would.
-    void terminate();
-    // Waits for the summary line and the exit; key -> value.
+    // Waits for the summary line and the exit (finish() then tells the
+    // status, err() the whole of stderr); key -> value.
     std::map<std::string, uint64_t> summary();
-    int exitStatus() const { return exitStatus_; }
-    std::string errors();  // everything written to stderr so far, after the exit
 
   private:
     std::string readLine();
 
-    ChildProcess child_;
     size_t lineStart_ = 0;  // the first byte of standard output not yet returned as a line
     std::vector<std::string> ready_;
-    int exitStatus_ = -1;
 };
-
-// Runs the simulator to the end with these arguments; returns its exit
-// status and fills `errors` with its stderr.
-int runSim(const std::vector<std::string>& args, std::string& errors);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,13 +12,14 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "../support/packet_builder.h"
+
 namespace {
 
 uint64_t bigEndian(const uint8_t* bytes, size_t count) {
     uint64_t value = 0;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count; ++i)
         value = value << 8 | bytes[i];
-    }
     return value;
 }
 
@@ -40,9 +42,8 @@ int boundSocket(int type, uint16_t& port) {
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("bind failed");
-    }
     port = ntohs(address.sin_port);
     return withTimeout(fd);
 }
@@ -54,9 +55,8 @@ std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& bytes, std::vec
     size_t p = 0;
     while (bytes.size() - p >= 7) {
         const size_t n = bigEndian(&bytes[p + 4], 2);
-        if (bytes.size() - p < n + 7) {
+        if (bytes.size() - p < n + 7)
             break;
-        }
         WirePacket packet{{bytes.begin() + p, bytes.begin() + p + n + 7}, false, {}};
         const uint8_t* b = packet.bytes.data();
         packet.checksumOk = xorOf(b, n + 6) == b[n + 6];
@@ -71,31 +71,19 @@ std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& bytes, std::vec
         packets.push_back(std::move(packet));
         p += n + 7;
     }
-    if (rest != nullptr) {
+    if (rest != nullptr)
         rest->assign(bytes.begin() + p, bytes.end());
-    }
     return packets;
 }
 
 std::vector<uint8_t> buildPacket(uint8_t type, const std::vector<WireFrame>& frames) {
-    const size_t size = type == 0 ? 24 : 80;
-    std::vector<uint8_t> bytes{0x55, type, 0, 0};
-    auto put = [&bytes](uint64_t value, int count) {
-        while (count-- > 0) {
-            bytes.push_back(static_cast<uint8_t>(value >> 8 * count));
-        }
-    };
-    put(size * frames.size(), 2);
+    using namespace quilvane::test;
+    Bytes payload;
     for (const WireFrame& f : frames) {
-        put(f.timestamp, 8);
-        put(f.id, 4);
-        put(f.flags, 2);
-        bytes.insert(bytes.end(), {f.channel, static_cast<uint8_t>(f.data.size())});
-        bytes.insert(bytes.end(), f.data.begin(), f.data.end());
-        bytes.resize(bytes.size() + size - 16 - f.data.size());
+        payload = payload + record(type == 0 ? 24 : 80, f.timestamp, f.id, f.flags, f.channel,
+                                   static_cast<uint8_t>(f.data.size()), f.data);
     }
-    bytes.push_back(xorOf(bytes.data(), bytes.size()));
-    return bytes;
+    return packet({0x55, type, 0, 0}, payload);
 }
 
 int tcpListen(uint16_t& port) {
@@ -103,10 +91,11 @@ int tcpListen(uint16_t& port) {
     return listen(fd, 8) == 0 ? fd : throw std::runtime_error("listen failed");
 }
 
-int tcpConnect(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+int tcpConnect(uint16_t port, bool wait) {
+    const int fd = socket(AF_INET, SOCK_STREAM | (wait ? 0 : SOCK_NONBLOCK), 0);
     const sockaddr_in address = loopback(port);
-    const bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    const bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+                           (!wait && errno == EINPROGRESS);
     return connected ? withTimeout(fd) : throw std::runtime_error("connect failed");
 }
 
@@ -117,6 +106,12 @@ int tcpAccept(int listener) {
 
 int udpSocket(uint16_t& port) {
     return boundSocket(SOCK_DGRAM, port);
+}
+
+uint16_t freePort(bool udp) {
+    uint16_t port = 0;
+    close(boundSocket(udp ? SOCK_DGRAM : SOCK_STREAM, port));
+    return port;
 }
 
 void sendTo(int fd, uint16_t port, const std::vector<uint8_t>& bytes) {
@@ -136,12 +131,10 @@ std::vector<uint8_t> readToEnd(int fd, int* error) {
     std::vector<uint8_t> stream;
     uint8_t chunk[65536];
     ssize_t n;
-    while ((n = recv(fd, chunk, sizeof chunk, 0)) > 0) {
+    while ((n = recv(fd, chunk, sizeof chunk, 0)) > 0)
         stream.insert(stream.end(), chunk, chunk + n);
-    }
-    if (error != nullptr) {
+    if (error != nullptr)
         *error = n < 0 ? errno : 0;
-    }
     return stream;
 }
 
@@ -149,9 +142,8 @@ void readExactly(int fd, std::vector<uint8_t>& into, size_t count) {
     uint8_t chunk[4096];
     while (into.size() < count) {
         ssize_t n = recv(fd, chunk, std::min(sizeof chunk, count - into.size()), 0);
-        if (n <= 0) {
+        if (n <= 0)
             throw std::runtime_error("stream ended early");
-        }
         into.insert(into.end(), chunk, chunk + n);
     }
 }

@@ -33,9 +33,10 @@ std::vector<uint8_t> buildPacket(uint8_t type, const std::vector<WireFrame>& fra
 
 // On 127.0.0.1; tcpListen and udpSocket bind a port the system chooses.
 int tcpListen(uint16_t& port);
-int tcpConnect(uint16_t port);
+int tcpConnect(uint16_t port, bool wait = true);  // without waiting the connection may still be under way
 int tcpAccept(int listener);
 int udpSocket(uint16_t& port);
+uint16_t freePort(bool udp = false);  // free a moment ago
 void sendTo(int fd, uint16_t port, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> receiveDatagram(int fd, int timeoutMs = 5000);  // empty after the time-out
 // Reads until the peer closes; `error` gets the errno of a failed read, else 0.

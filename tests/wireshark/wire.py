@@ -6,25 +6,23 @@ tshark prints against what was sent. Used by dissector_test.sh.
   wire.py discovery       search and probe requests to the responders
   wire.py check CAPTURE LUA
 """
+import functools
 import socket
 import subprocess
 import sys
 import time
 
-# --- packets -------------------------------------------------------------
+
+def xor(data):
+    return functools.reduce(int.__xor__, data, 0)
 
 
 def packet(ptype, frames):
     room = 8 if ptype == 0 else 64
-    body = b""
-    for ts, ident, flags, channel, data in frames:
-        body += ts.to_bytes(8, "big") + ident.to_bytes(4, "big") + flags.to_bytes(2, "big")
-        body += bytes([channel, len(data)]) + data.ljust(room, b"\0")
+    body = b"".join(ts.to_bytes(8, "big") + ident.to_bytes(4, "big") + flags.to_bytes(2, "big") +
+                    bytes([channel, len(data)]) + data.ljust(room, b"\0") for ts, ident, flags, channel, data in frames)
     raw = bytes([0x55, ptype, 0, 0]) + len(body).to_bytes(2, "big") + body
-    check = 0
-    for b in raw:
-        check ^= b
-    return raw + bytes([check])
+    return raw + bytes([xor(raw)])
 
 
 # (timestamp, id, flags, channel, data), in stream order, with the type of
@@ -41,10 +39,9 @@ def send_tcp(port):
     p1, p2, p3 = (packet(t, frames) for t, frames in HAND_MADE)
     with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
         s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        s.sendall(p1 + p2 + p3[:10])
-        time.sleep(0.2)
-        s.sendall(p3[10:])
-        time.sleep(0.2)
+        for piece in (p1 + p2 + p3[:10], p3[10:]):
+            s.sendall(piece)
+            time.sleep(0.2)
 
 
 def sim_frames(count, record, per_packet, channels, data_length):
@@ -52,50 +49,27 @@ def sim_frames(count, record, per_packet, channels, data_length):
     out = []
     for s in range(count):
         classic = record == "classic" or (record == "mixed" and (s // per_packet) % 2 == 0)
-        length = min(data_length, 8) if classic else data_length
-        data = bytes((s + i) & 0xFF for i in range(length))
+        data = bytes((s + i) & 0xFF for i in range(min(data_length, 8) if classic else data_length))
         out.append((s, 0x100 + s % 0x100, s & 0xFFFF, channels[s % len(channels)], data))
     return out
 
 
-# --- search and probes ---------------------------------------------------
-
 DEVICE_ID = bytes.fromhex("0a0b0c0d0e0f")
-SEARCH_REQUEST = bytes.fromhex("86540800 00ff649e d633")
 
-
-def rotate_left(data):
-    return bytes(((b << 2) | (b >> 6)) & 0xFF for b in data)
-
-
-def crc8(data):
-    crc = 0
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x07) & 0xFF if crc & 0x80 else (crc << 1) & 0xFF
-    return crc ^ 0x55
-
-
-def vci_request(ident, spoil_xor=False):
-    raw = b"\xaa\x04" + ident + bytes.fromhex("aafe 0600 010002000010")
-    x = 0
-    for b in raw[8:]:
-        x ^= b
-    raw += bytes([x ^ (0xFF if spoil_xor else 0)])
-    return raw + bytes([crc8(raw)])
+# Requests for DEVICE_ID as the library sends them; the last with its XOR
+# spoiled (CRC made good again).
+VCI_REQUEST = bytes.fromhex("aa040a0b0c0d0e0faafe060001000200001041d7")
+VCI_REQUEST_BAD_XOR = bytes.fromhex("aa040a0b0c0d0e0faafe0600010002000010be24")
+PELIX_PROBE = bytes.fromhex("00080008282c3034383c865000080000ff649ed633")  # rotated left by 2
 
 
 def send_discovery():
-    # The known request for an all-zero identifier keeps this file's CRC honest.
-    assert vci_request(bytes(6)).hex() == "aa04000000000000aafe0600010002000010413e"
-    pelix = rotate_left(b"\x00\x02\x00\x02" + DEVICE_ID + bytes.fromhex("a114 00020000 ff19a7b5 cc"))
     sends = [  # (address, port, request, replies expected)
-        ("127.0.0.1", 10550, SEARCH_REQUEST, 2),
-        ("127.0.0.1", 10551, pelix, 1),
-        ("127.0.0.1", 58121, vci_request(DEVICE_ID), 1),
-        ("127.0.0.2", 58121, vci_request(DEVICE_ID), 1),  # this responder spoils its CRC
-        ("127.0.0.1", 58121, vci_request(DEVICE_ID, spoil_xor=True), 0),
+        ("127.0.0.1", 10550, bytes.fromhex("86540800 00ff649e d633"), 2),
+        ("127.0.0.1", 10551, PELIX_PROBE, 1),
+        ("127.0.0.1", 58121, VCI_REQUEST, 1),
+        ("127.0.0.2", 58121, VCI_REQUEST, 1),  # this responder spoils its CRC
+        ("127.0.0.1", 58121, VCI_REQUEST_BAD_XOR, 0),
     ]
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.bind(("127.0.0.1", 0))
@@ -106,8 +80,6 @@ def send_discovery():
                 s.recvfrom(2048)
 
 
-# --- the check -----------------------------------------------------------
-
 FIELDS = ["quilvane.timestamp", "quilvane.id", "quilvane.flags", "quilvane.channel",
           "quilvane.data_length", "quilvane.data"]
 failures = []
@@ -115,9 +87,8 @@ failures = []
 
 def tshark(capture, lua, display_filter, fields, options=()):
     cmd = ["tshark", "-r", capture, "-X", "lua_script:" + lua, "-Y", display_filter, "-T", "fields", *options]
-    for f in fields:
-        cmd += ["-e", f]
-    out = subprocess.run(cmd, capture_output=True, text=True, check=True).stdout
+    out = subprocess.run(cmd + [a for f in fields for a in ("-e", f)], capture_output=True, text=True,
+                         check=True).stdout
     return [line.split("\t") for line in out.splitlines()]
 
 
@@ -139,50 +110,47 @@ def expect(what, got, wanted):
 
 
 def check(capture, lua):
+    def rows(display_filter, fields=FIELDS, options=()):
+        return tshark(capture, lua, display_filter, fields, options)
+
     # 4002 is found through the port preference alone.
     ranged = ["-o", "quilvane.tcp_ports:4001-4002", "--disable-heuristic", "quilvane_tcp"]
-    generated = sim_frames(40, "mixed", 3, [0, 1, 2], 12)
     for direction in ("tcp.dstport == 4001", "tcp.srcport == 4001"):
-        expect("TCP in pieces, " + direction, frames_of(tshark(capture, lua, direction, FIELDS)), generated)
+        expect("TCP in pieces, " + direction, frames_of(rows(direction)), sim_frames(40, "mixed", 3, [0, 1, 2], 12))
 
-    rows = tshark(capture, lua, "tcp.dstport == 4002 && quilvane", ["frame.number"] + FIELDS, ranged)
-    expect("hand-made TCP stream", frames_of(r[1:] for r in rows),
-           [f for _, frames in HAND_MADE for f in frames])
-    expect("records per TCP segment", [len(r[1].split(",")) for r in rows], [3, 1])
-    rows = tshark(capture, lua, "tcp.dstport == 4002 && quilvane",
-                  ["quilvane.flags.brs", "quilvane.flags.esi", "quilvane.flags.fdf"], ranged)
-    bits = [",".join(column).split(",") for column in zip(*rows)]  # per flag, every record
-    expect("flag bits BRS, ESI, FDF", [list(b) for b in zip(*bits)],
+    hand = rows("tcp.dstport == 4002 && quilvane", ["frame.number"] + FIELDS, ranged)
+    expect("hand-made TCP stream", frames_of(r[1:] for r in hand), [f for _, frames in HAND_MADE for f in frames])
+    expect("records per TCP segment", [len(r[1].split(",")) for r in hand], [3, 1])
+    bits = rows("tcp.dstport == 4002 && quilvane", ["quilvane.flags.brs", "quilvane.flags.esi", "quilvane.flags.fdf"],
+                ranged)
+    per_flag = [",".join(column).split(",") for column in zip(*bits)]  # every record
+    expect("flag bits BRS, ESI, FDF", [list(b) for b in zip(*per_flag)],
            [["1", "0", "1"], ["0", "1", "0"], ["0", "0", "0"], ["0", "0", "1"]])
 
-    rows = tshark(capture, lua, "tcp.port == 4777 && quilvane",
-                  FIELDS + ["quilvane.checksum.status", "_ws.expert.message"])
-    expect("TCP found by content", frames_of(rows), sim_frames(10, "fd", 1, [0], 64))
-    expect("checksum status", ",".join(r[6] for r in rows), ",".join(["1"] * 3 + ["0"] + ["1"] * 6))
-    expect("bad checksum told", "Bad checksum" in "".join(r[7] for r in rows), True)
+    found = rows("tcp.port == 4777 && quilvane", FIELDS + ["quilvane.checksum.status", "_ws.expert.message"])
+    expect("TCP found by content", frames_of(found), sim_frames(10, "fd", 1, [0], 64))
+    expect("checksum status", ",".join(r[6] for r in found), ",".join(["1"] * 3 + ["0"] + ["1"] * 6))
+    expect("bad checksum told", "Bad checksum" in "".join(r[7] for r in found), True)
 
-    expect("UDP, sent", frames_of(tshark(capture, lua, "udp.dstport == 4001", FIELDS)),
-           sim_frames(12, "mixed", 2, [0], 8))
-    expect("UDP, echoed", frames_of(tshark(capture, lua, "udp.srcport == 4001", FIELDS)),
-           sim_frames(12, "mixed", 2, [0], 8))
-    expect("UDP found by content", frames_of(tshark(capture, lua, "udp.port == 5001", FIELDS)),
-           sim_frames(5, "classic", 1, [0], 8))
+    udp = sim_frames(12, "mixed", 2, [0], 8)
+    for what, display_filter, frames in [("UDP, sent", "udp.dstport == 4001", udp),
+                                         ("UDP, echoed", "udp.srcport == 4001", udp),
+                                         ("UDP by content", "udp.port == 5001", sim_frames(5, "classic", 1, [0], 8))]:
+        expect(what, frames_of(rows(display_filter)), frames)
 
-    rows = tshark(capture, lua, "quilvane && udp.port in {10550, 10551, 58121}",
-                  ["_ws.col.Info", "quilvane.device.name", "quilvane.device.serial", "quilvane.device.mac_bytes",
-                   "quilvane.pelix.data", "quilvane.probe.device_id", "quilvane.vci.xor.status",
-                   "quilvane.vci.crc.status", "quilvane.vci.accepted"])
-    seen = {r[0].split(",")[0].split(":")[0].strip(): r[1:] for r in rows}
+    found = rows("quilvane && udp.port in {10550, 10551, 58121}",
+                 ["_ws.col.Info", "quilvane.device.name", "quilvane.device.serial", "quilvane.device.mac_bytes",
+                  "quilvane.pelix.data", "quilvane.probe.device_id", "quilvane.vci.xor.status",
+                  "quilvane.vci.crc.status", "quilvane.vci.accepted"])
+    seen = {r[0].split(",")[0].split(":")[0].strip(): r[1:] for r in found}
     pelix_data = " ".join(f"{b:02x}" for b in DEVICE_ID + bytes(range(1, 20)))
-    ident = ":".join(f"{b:02x}" for b in DEVICE_ID)
-    expect("search", seen.get("Search request") is not None, True)
+    expect("search", "Search request" in seen, True)
     expect("JSON reply", seen.get("Search reply (JSON)", [])[:3], ["Bench unit 7", "SN-0042", "00:0a:0b:0c:0d:0e"])
     expect("PELIX reply", seen.get("Search reply (PELIX)", [""] * 4)[3], pelix_data)
-    expect("PELIX probe", seen.get("PELIX probe request", [""] * 5)[4], ident)
+    expect("PELIX probe", seen.get("PELIX probe request", [""] * 5)[4], ":".join(f"{b:02x}" for b in DEVICE_ID))
     expect("PELIX probe reply", seen.get("PELIX probe reply", [""] * 4)[3], pelix_data)
-    vci = [r[6:] for r in rows if r[0].startswith("VCI")]
-    expect("VCI xor, crc, accepted", vci, [["1", "1", ""], ["1", "1", "1"], ["1", "1", ""], ["1", "0", "0"],
-                                          ["0", "1", ""]])
+    expect("VCI xor, crc, accepted", [r[6:] for r in found if r[0].startswith("VCI")],
+           [["1", "1", ""], ["1", "1", "1"], ["1", "1", ""], ["1", "0", "0"], ["0", "1", ""]])
     for f in failures:
         print("FAILED", f)
     return 1 if failures else 0

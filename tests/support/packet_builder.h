@@ -1,4 +1,4 @@
-// Packets built by hand for the codec tests, independent of the encoder.
+// Packets built by hand for the tests, independent of the library's encoder.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,273 @@
+// The simulator as a child process against plain sockets on loopback:
+// generated frames and faults on TCP and UDP, echo, the counting of what
+// arrives, bad options, and the exact bytes of search and probe replies.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <numeric>
+#include <thread>
+
+#include "sim_process.h"
+#include "test_wire.h"
+
+namespace {
+
+// Ten frames in packets of 3, 3, 3 and 1 records, alternately classic and FD
+// (79, 247, 79 and 87 bytes); the faults that pick a packet pick the second.
+TEST(SimStream, GeneratedFramesFollowThePatternAndEachFaultSpoilsOnlyItsPart) {
+    // A letter a packet: g good, c bad checksum, s sync byte 0xAA with a good checksum.
+    const std::pair<std::string, std::string> rows[] = {{"cut", "gggg"},          {"byte-at-a-time", "gggg"},
+                                                        {"bad-checksum", "gcgg"}, {"bad-sync", "gsgg"},
+                                                        {"close", "gg"},          {"reset", "g"},
+                                                        {"flood", "gggg"}};
+    for (const auto& [fault, expected] : rows) {
+        SCOPED_TRACE(fault);
+        SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "10", "--records-per-packet", "3",
+                        "--record", "mixed", "--channels", "0,2", "--ids", "0x10-0x13", "--data-length", "12",
+                        "--fault", fault, "--fault-at", "2"});
+        int fd = tcpConnect(sim.readyPort());
+        int error = -1;
+        std::vector<uint8_t> stream = readToEnd(fd, &error), rest;
+        close(fd);
+        auto summary = sim.summary();
+        EXPECT_EQ(error, fault == "reset" ? ECONNRESET : 0);
+        if (fault == "flood") {  // 1 MiB + 1 bytes after packet 1 that look like packets, yet none decodes
+            ASSERT_GE(stream.size(), 79u + 0x100001);
+            const auto flood = splitPackets({stream.begin() + 79, stream.begin() + 79 + 0x100001});
+            EXPECT_TRUE(!flood.empty() && flood[0].bytes[0] == 0x55 &&
+                        std::none_of(flood.begin(), flood.end(), [](auto& p) { return p.checksumOk; }));
+            stream.erase(stream.begin() + 79, stream.begin() + 79 + 0x100001);
+        }
+        const auto packets = splitPackets(stream, &rest);
+        EXPECT_EQ(rest.size(), fault == "reset" ? 247u / 2 : 0u) << "reset writes half of packet 2";
+        std::string status;
+        uint64_t s = 0, sentFrames = 0;
+        for (size_t k = 0; k < packets.size(); ++k) {
+            const WirePacket& p = packets[k];
+            const uint8_t type = k % 2;  // mixed alternates record types
+            status += p.bytes[0] == 0x55                   ? (p.checksumOk ? 'g' : 'c')
+                      : p.bytes[0] == 0xAA && p.checksumOk ? 's'
+                                                           : '?';
+            EXPECT_EQ(p.bytes[1], type);
+            EXPECT_EQ(p.bytes[2] | p.bytes[3], 0) << "reserved header bytes";
+            ASSERT_EQ(p.frames.size(), std::min<uint64_t>(3, 10 - s));
+            EXPECT_EQ(p.bytes.size(), 7 + p.frames.size() * (type == 0 ? 24 : 80));
+            sentFrames += status.back() == 'g' ? p.frames.size() : 0;
+            for (const WireFrame& frame : p.frames) {
+                std::vector<uint8_t> data(type == 0 ? 8 : 12);  // classic records hold at most 8 bytes
+                std::iota(data.begin(), data.end(), static_cast<uint8_t>(s));
+                EXPECT_EQ(fieldsOf(frame),
+                          fieldsOf({type, s, static_cast<uint32_t>(0x10 + s % 4), static_cast<uint16_t>(s),
+                                    static_cast<uint8_t>(s % 2 * 2), data}));
+                ++s;
+            }
+        }
+        EXPECT_EQ(status, expected);
+        EXPECT_EQ(summary["sent_frames"], sentFrames) << "frames of a spoiled packet do not count";
+        EXPECT_EQ(summary["sent_packets"], packets.size());
+        EXPECT_EQ(summary["connections"], 1u);
+    }
+}
+
+// Garbage, two classic frames, a packet with a bad checksum, an FD frame, to
+// each of two connections: each good frame comes back as a packet of its own,
+// in FD records by default. (UDP echo is used by the library's tests.)
+TEST(SimStream, EchoesTheGoodFramesOfEachConnectionAndCountsTheBadPackets) {
+    const std::vector<WireFrame> good{{0, 7, 0x123, 0x0102, 1, {0x11, 0x22}},
+                                      {0, 8, 0x1FFFFFFF, 0, 3, {}},
+                                      {1, 0x0102030405060708, 0x800, 0, 0, std::vector<uint8_t>(12, 0xAB)}};
+    std::vector<uint8_t> spoiled = buildPacket(1, {{1, 2, 0x124, 0, 1, {}}}), input{0x01, 0x02, 0x03};
+    spoiled.back() ^= 1;
+    for (const auto& part : {buildPacket(0, {good[0], good[1]}), spoiled, buildPacket(1, {good[2]})})
+        input.insert(input.end(), part.begin(), part.end());
+    uint16_t port = 0;
+    const int listener = tcpListen(port);
+    SimProcess sim({"--tcp-connect=127.0.0.1:" + std::to_string(port), "--connections=2", "--echo",
+                    "--expect=6", "--verbose"});
+    for (int c = 0; c < 2; ++c) {
+        const int fd = tcpAccept(listener);
+        // Two writes with a pause: the simulator must reassemble the packet.
+        write(fd, input.data(), 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        write(fd, input.data() + 10, input.size() - 10);
+        std::vector<uint8_t> echoed;
+        readExactly(fd, echoed, 3 * 87);
+        close(fd);
+        const auto packets = splitPackets(echoed);
+        ASSERT_EQ(packets.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            WireFrame expected = good[i];
+            expected.type = 1;
+            EXPECT_TRUE(packets[i].checksumOk);
+            ASSERT_EQ(packets[i].frames.size(), 1u);
+            EXPECT_EQ(fieldsOf(packets[i].frames[0]), fieldsOf(expected));
+        }
+    }
+    auto summary = sim.summary();
+    EXPECT_EQ(summary["received_frames"], 6u);
+    EXPECT_EQ(summary["received_packets"], 4u);
+    EXPECT_EQ(summary["bad_packets"], 4u);
+    EXPECT_EQ(summary["sent_frames"], 6u);
+    EXPECT_EQ(summary["connections"], 2u);
+    EXPECT_EQ(sim.finish(), 0);
+    EXPECT_NE(sim.err().find(") can1 123#1122\n"), std::string::npos) << sim.err();
+    EXPECT_NE(sim.err().find(") can0 00000800##0ABABABABABABABABABABABAB\n"), std::string::npos) << sim.err();
+    close(listener);
+}
+
+TEST(SimOptions, BadOptionsNameTheOptionAndExitWithTwo) {
+    for (const std::string bad : {"--rate=fast", "--tcp-listen=127.0.0.1:0", "--fault=reset",
+                                  "--records-per-packet=820", "--device-id=0011223344", "--no-such-option"}) {
+        SimProcess sim({"--udp=127.0.0.1:0", bad});
+        EXPECT_EQ(sim.finish(), 2) << bad;
+        EXPECT_NE(sim.err().find("quilvane-sim: " + bad.substr(0, bad.find('=')) + ":"), std::string::npos)
+            << sim.err();
+    }
+}
+
+// Five frames in classic packets of 55, 55 and 31 bytes, each in one datagram,
+// or with cut in 2 to 4 and with byte-at-a-time in one a byte.
+TEST(SimUdp, GeneratesToThePeerInWholePacketsOrInThePiecesOfTheFault) {
+    for (const auto& [fault, fewest, most] :
+         {std::tuple("none", size_t{1}, size_t{1}), {"cut", 2u, 4u}, {"byte-at-a-time", 0u, 0u}}) {
+        SCOPED_TRACE(fault);
+        uint16_t port = 0;
+        int fd = udpSocket(port);
+        SimProcess sim({"--udp", "127.0.0.1:0", "--peer", "127.0.0.1:" + std::to_string(port), "--generate",
+                        "5", "--records-per-packet", "2", "--record", "classic", "--fault", fault,
+                        "--duration", "20"});
+        std::vector<uint8_t> stream;
+        for (size_t size : {55u, 55u, 31u}) {
+            size_t datagrams = 0;
+            for (size_t filled = 0; filled < size; ++datagrams) {
+                std::vector<uint8_t> piece = receiveDatagram(fd);
+                ASSERT_FALSE(piece.empty());
+                ASSERT_LE(filled += piece.size(), size) << "a datagram holds parts of two packets";
+                stream.insert(stream.end(), piece.begin(), piece.end());
+            }
+            EXPECT_GE(datagrams, fewest > 0 ? fewest : size);
+            EXPECT_LE(datagrams, most > 0 ? most : size);
+        }
+        const auto packets = splitPackets(stream);
+        EXPECT_TRUE(packets.size() == 3 && std::ranges::all_of(packets, &WirePacket::checksumOk));
+        auto summary = sim.summary();
+        EXPECT_EQ(summary["sent_frames"], 5u);
+        EXPECT_EQ(summary["sent_packets"], 3u);
+        close(fd);
+    }
+}
+
+const std::vector<uint8_t> kSearch{0x86, 0x54, 0x08, 0x00, 0x00, 0xFF, 0x64, 0x9E, 0xD6, 0x33};
+const std::vector<uint8_t> kVciRequestZeroId{0xAA, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xAA, 0xFE,
+                                             0x06, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x10, 0x41, 0x3E};
+// As sent: each byte of 00 02 00 02, the identifier, A1 14 00 02 00 00 FF 19 A7 B5 CC rotated left by 2.
+const std::vector<uint8_t> kPelixProbeZeroId{0x00, 0x08, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x86,
+                                             0x50, 0x00, 0x08, 0x00, 0x00, 0xFF, 0x64, 0x9E, 0xD6, 0x33};
+
+uint8_t crc8(const std::vector<uint8_t>& bytes, size_t count) {
+    uint8_t crc = 0;
+    for (size_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint8_t>(crc & 0x80 ? crc << 1 ^ 0x07 : crc << 1);
+    }
+    return crc ^ 0x55;
+}
+
+std::vector<uint8_t> rotated(std::vector<uint8_t> bytes, int right) {  // 6 undoes 2
+    for (uint8_t& b : bytes)
+        b = static_cast<uint8_t>(b >> right | b << (8 - right));
+    return bytes;
+}
+
+// The checks below name what a reply for the all-zero identifier fails.
+std::string jsonFailures(const std::vector<uint8_t>& datagram) {
+    const std::vector<uint8_t> plain = rotated(datagram, 2);
+    const size_t n = plain.size() < 10 ? 0 : static_cast<size_t>(plain[4] << 8 | plain[5]);
+    if (n == 0 || n + 10 != plain.size())
+        return " length";
+    std::string json(plain.begin() + 6, plain.end() - 4);
+    json.erase(json.find_last_not_of(' ') + 1);
+    const bool fields = json.find(R"("ProName":"a \"quoted\" name")") != std::string::npos &&
+                        json.find(R"("IPv4":"198.51.100.7")") != std::string::npos &&
+                        json.find(R"("MAC":"0.26.43.60.77.94")") != std::string::npos;
+    return std::string(n < 1024 ? "" : " oversized") +
+           (json.starts_with('{') && json.ends_with('}') ? "" : " unclosed") + (fields ? "" : " fields");
+}
+
+std::string pelixFailures(const std::vector<uint8_t>& datagram) {
+    // 00 02 00 02, the identifier, then by default 01 02 ... 13.
+    const std::vector<uint8_t> plain = rotated(datagram, 2);
+    std::vector<uint8_t> record{0, 2, 0, 2, 0, 0, 0, 0, 0, 0};
+    for (uint8_t b = 1; b <= 19; ++b)
+        record.push_back(b);
+    const bool prefix =
+        !plain.empty() && plain.size() <= 29 && std::equal(plain.begin(), plain.end(), record.begin());
+    return std::string(plain.size() == 29 ? "" : " length") + (prefix ? "" : " bytes");
+}
+
+std::string vciFailures(const std::vector<uint8_t>& r) {
+    const size_t n = r.size();
+    if (n < 14)
+        return " length";
+    uint8_t x = 0;
+    for (size_t i = 8; i + 2 < n; ++i)
+        x ^= r[i];
+    const bool framing = r[0] == 0xAA && r[1] == 0x84 && r[8] == 0xAA && r[9] == 0xFE && r[10] + 14u == n &&
+                         r[11] == 0 && r[12] == 1 && r[13] == 0;
+    const bool id = std::all_of(r.begin() + 2, r.begin() + 8, [](uint8_t b) { return b == 0; });
+    return std::string(n == 20 ? "" : " length") + (framing ? "" : " framing") + (id ? "" : " id") +
+           (x == r[n - 2] ? "" : " xor") + (crc8(r, n - 1) == r[n - 1] ? "" : " crc");
+}
+
+TEST(SimResponder, AnswersEachKindWithTheRightBytesAndEachReplyFaultBreaksOnlyItsCheck) {
+    ASSERT_EQ(crc8(kVciRequestZeroId, 19), 0x3E) << "the test's own CRC-8";
+    // Requests for another device, or with a bad CRC.
+    std::vector<uint8_t> otherVci = kVciRequestZeroId, badCrc = kVciRequestZeroId,
+                         otherPelix = kPelixProbeZeroId;
+    otherVci[7] = 1;
+    otherVci[19] = crc8(otherVci, 19);
+    badCrc[19] ^= 1;
+    otherPelix[9] = 0x04;
+    // The responders in ready-line order.
+    const std::vector<uint8_t>* requests[] = {&kSearch, &kSearch, &kPelixProbeZeroId, &kVciRequestZeroId};
+    std::string (*const checks[])(const std::vector<uint8_t>&) = {jsonFailures, pelixFailures, pelixFailures,
+                                                                  vciFailures};
+    // Each reply fault, the responders it spoils (bit k for the k-th) and what they fail.
+    // clang-format off
+    const std::tuple<std::string, int, std::string> rows[] = {
+        {"none", 0, ""}, {"short", 0b1110, " length"}, {"bad-crc", 0b1000, " crc"}, {"bad-xor", 0b1000, " xor"},
+        {"wrong-id", 0b1000, " id"}, {"oversized-json", 1, " oversized"}, {"malformed-json", 1, " unclosed"}};
+    // clang-format on
+    uint16_t port = 0;
+    int fd = udpSocket(port);
+    for (const auto& [fault, spoiled, failure] : rows) {
+        SCOPED_TRACE(fault);
+        SimProcess sim({"--respond=search-json,search-pelix,probe-pelix,probe-vci", "--bind=127.0.0.1",
+                        "--search-port=0", "--pelix-port=0", "--vci-port=0", "--device-id=000000000000",
+                        "--name=a \"quoted\" name", "--ipv4=198.51.100.7", "--reply-count=2",
+                        "--reply-fault=" + fault});
+        // None of these is answered; each goes ahead of a request to the same socket,
+        // so the request's answer shows it was read.
+        sendTo(fd, sim.readyPort(1), {0x55, 0x01});
+        sendTo(fd, sim.readyPort(3), otherPelix);
+        sendTo(fd, sim.readyPort(4), otherVci);
+        sendTo(fd, sim.readyPort(4), badCrc);
+        for (int k = 0; k < 4; ++k) {
+            sendTo(fd, sim.readyPort(k + 1), *requests[k]);
+            for (int copy = 0; copy < 2; ++copy) {
+                EXPECT_EQ(checks[k](receiveDatagram(fd)), spoiled >> k & 1 ? failure : "")
+                    << "responder " << k + 1;
+            }
+        }
+        sim.interrupt(SIGTERM);
+        auto summary = sim.summary();
+        EXPECT_EQ(summary["replies"], 8u);
+        EXPECT_EQ(summary["received_packets"], 8u);
+    }
+    close(fd);
+}
+
+}  // namespace

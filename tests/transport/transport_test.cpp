@@ -1,0 +1,471 @@
+// The transports through the library's exports, end to end against the
+// simulator or plain sockets on loopback, with the log lines they write:
+// TCP client and server, UDP, and connections coming and going under load.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "open_params.h"
+#include "quilvane_sdk.h"
+#include "registry/connection_registry.h"
+#include "sim_process.h"
+#include "test_wire.h"
+#include "transport/chunk_queue.h"
+#include "transport/quilvane_udp.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+// Reads until `count` frames came or `seconds` passed; a queue that does not
+// exist yet answers at once, so empty answers are spaced out.
+std::vector<CanFrame> receiveFrames(int handle, int channel, std::size_t count, int seconds = 10) {
+    std::vector<CanFrame> got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    CanFrame buffer[256];
+    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+        const int n = QUILVANE_Recv_CAN(handle, channel, buffer, 256);
+        if (n < 0)
+            break;
+        if (n == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+}
+
+// Lines of captured output equal to `line`, or only starting with it.
+int countLines(const std::string& text, const std::string& line, bool prefix = false) {
+    std::istringstream lines(text);
+    int n = 0;
+    for (std::string l; std::getline(lines, l);)
+        n += prefix ? l.starts_with(line) : l == line;
+    return n;
+}
+
+int openTcpClient(std::uint16_t port, std::uint16_t localPort = 0) {
+    auto params = openParams(QUILVANE_TCP_CLIENT, "", localPort, "127.0.0.1", port);
+    return QUILVANE_Open(&params);
+}
+
+// TCP client connections against the simulator playing the device.
+
+std::size_t entriesIn(const char* folder) {
+    auto it = std::filesystem::directory_iterator(folder);
+    return static_cast<std::size_t>(std::distance(it, std::filesystem::directory_iterator()));
+}
+
+TEST(TcpClient, SessionsMakeTheRoundTripThroughAnEchoingDeviceAndLeaveNothingBehind) {
+    constexpr int kSessions = 200;
+    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--connections", std::to_string(kSessions), "--echo",
+                    "--duration", "120"});
+    const std::uint16_t port = sim.readyPort();
+    QUILVANE_Init();
+    const std::size_t threads = entriesIn("/proc/self/task");
+    const std::size_t descriptors = entriesIn("/proc/self/fd");
+
+    std::vector<CanFrame> sent = {makeFrame(0, {0x11, 0x22}), makeFrame(0xFFFFFFFF, {}, 1),
+                                  makeFrame(0x18DAF110, std::vector<std::uint8_t>(64, 0xA5), 1)};
+    sent[1].flags = 0xBEEF;
+    sent[1].timestamp = 99;  // never sent
+    for (int session = 0; session < kSessions; ++session) {
+        CaptureStdout();
+        const int handle = openTcpClient(port);
+        ASSERT_EQ(handle, 0);
+        sent[0].id = static_cast<std::uint32_t>(session);  // no echo of an earlier session may come
+        for (const auto& f : sent)
+            EXPECT_EQ(QUILVANE_Send_CAN(handle, &f), 0);
+        auto got = receiveFrames(handle, 0, 1);
+        const auto channel1 = receiveFrames(handle, 1, 2);
+        got.insert(got.end(), channel1.begin(), channel1.end());
+        ASSERT_EQ(got.size(), 3u) << "session " << session;
+        EXPECT_EQ(fieldsOf(got[0]), fieldsOf(sent[0]));
+        EXPECT_EQ(fieldsOf(got[1]), fieldsOf(makeFrame(0x1FFFFFFF, {}, 1, 0xBEEF)))
+            << "top three id bits cleared";
+        EXPECT_EQ(fieldsOf(got[2]), fieldsOf(sent[2]));
+        EXPECT_EQ(got[1].timestamp, 0u);
+        ASSERT_EQ(QUILVANE_Close(handle), 0);
+        EXPECT_EQ(QUILVANE_Close(handle), -1);
+
+        const std::string out = GetCapturedStdout();
+        EXPECT_EQ(countLines(out, "TCP Client connected to 127.0.0.1:" + std::to_string(port)), 1) << out;
+        EXPECT_EQ(countLines(out, "connnect client:0"), 1) << "a client that never failed binds nothing";
+        for (const char* line : {"TCP Client recv thread started", "TCP Client process thread started",
+                                 "TCP Client recv thread stopped", "TCP Client process thread stopped",
+                                 "TCP Client disconnected"})
+            EXPECT_EQ(countLines(out, line), 1) << line;
+    }
+    EXPECT_EQ(entriesIn("/proc/self/task"), threads);
+    EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
+}
+
+// Every packet in two to four writes. (One byte a write could overrun the
+// receive thread's bounded queue on a busy machine, by design; the codec
+// tests try every cut.)
+TEST(TcpClient, StreamsCutAnywhereAreReassembled) {
+    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "300", "--record", "mixed",
+                    "--records-per-packet", "3", "--data-length", "12", "--fault", "cut", "--ids",
+                    "256-1023"});
+    const int handle = openTcpClient(sim.readyPort());
+    const auto frames = receiveFrames(handle, 0, 300);
+    ASSERT_EQ(frames.size(), 300u);
+    for (std::uint32_t seq = 0; seq < frames.size(); ++seq) {
+        // Odd packets carry FD records; classic records hold at most 8 bytes.
+        EXPECT_EQ(frames[seq].timestamp, seq);
+        EXPECT_EQ(frames[seq].id, 256 + seq % 768);
+        EXPECT_EQ(frames[seq].dataLength, seq / 3 % 2 == 0 ? 8 : 12);
+        EXPECT_EQ(frames[seq].data[3], static_cast<std::uint8_t>(seq + 3));
+    }
+    EXPECT_EQ(QUILVANE_Close(handle), 0);
+}
+
+TEST(TcpClient, RefusedConnectionMakesThreeAttemptsAndMovesTheLocalPort) {
+    const std::uint16_t port = freePort();
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_EQ(openTcpClient(port), -1);
+    const std::string err = GetCapturedStderr();
+    std::string out = GetCapturedStdout();
+    EXPECT_EQ(countLines(err, "Connect failed", true), 3) << err;
+    EXPECT_EQ(countLines(out, "connnect client:", true), 0);
+
+    CanFrame frame{};
+    EXPECT_EQ(QUILVANE_Recv_CAN(0, 0, &frame, 1), -1) << "the failed handle is not open";
+    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--duration", "30"});
+    CaptureStdout();
+    EXPECT_EQ(openTcpClient(sim.readyPort()), 0) << "its number is handed out again";
+    out = GetCapturedStdout();
+    EXPECT_EQ(countLines(out, "connnect client:3"), 1) << "three failures moved the local port to 3: " << out;
+    EXPECT_EQ(QUILVANE_Close(0), 0) << "returns while the receive thread waits on a silent device";
+}
+
+TEST(TcpClient, ConnectTimesOutWhenTheDeviceNeverAnswers) {
+    // A listener whose accept queue is full drops further connection requests.
+    std::uint16_t port = 0;
+    const int listener = tcpListen(port);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i)
+        fillers.push_back(tcpConnect(port, false));
+
+    CaptureStderr();
+    EXPECT_EQ(openTcpClient(port), -1);
+    const std::string err = GetCapturedStderr();
+    EXPECT_EQ(countLines(err, "Connect timeout (3s)"), 3) << err;
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
+}
+
+TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
+    {
+        SimProcess sim(
+            {"--tcp-listen", "127.0.0.1:0", "--generate", "5", "--fault", "close", "--fault-at", "2"});
+        CaptureStdout();
+        CaptureStderr();
+        const int handle = openTcpClient(sim.readyPort());
+        EXPECT_EQ(receiveFrames(handle, 0, 2).size(), 2u);
+        EXPECT_EQ(sim.summary()["sent_packets"], 2u);
+        EXPECT_EQ(QUILVANE_Close(handle), 0);
+        const std::string out = GetCapturedStdout();
+        EXPECT_EQ(GetCapturedStderr(), "") << "a plain close is no error";
+        EXPECT_EQ(countLines(out, "TCP Client recv thread stopped"), 1);
+        EXPECT_EQ(countLines(out, "TCP Client disconnected"), 1);
+    }
+    {
+        // A plain socket, so that the reset comes only after the connection is made.
+        std::uint16_t port = 0;
+        const int listener = tcpListen(port);
+        const int handle = openTcpClient(port);
+        const int device = tcpAccept(listener);
+        CaptureStdout();
+        CaptureStderr();
+        linger hard{1, 0};
+        ::setsockopt(device, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(device);
+        ::close(listener);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reader sees the reset first
+        const CanFrame frame = makeFrame(1, {1});
+        for (int i = 0; i < 50; ++i) {
+            EXPECT_EQ(QUILVANE_Send_CAN(handle, &frame), 0) << "the transport's failure is no result";
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const std::string out = GetCapturedStdout();
+        const std::string err = GetCapturedStderr();
+        EXPECT_EQ(countLines(err, "Connection lost during send"), 1) << "later sends fail silently: " << err;
+        EXPECT_EQ(countLines(out, "TCP Client disconnected"), 1);
+        EXPECT_EQ(countLines(err, "Recv error", true), 0) << "a reset is not reported by the reader";
+        EXPECT_EQ(QUILVANE_Close(handle), 0);
+    }
+}
+
+TEST(TcpClient, UndecodableFloodIsDroppedWithAMessageAndDecodingResumes) {
+    SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "20", "--fault", "flood"});
+    CaptureStderr();
+    const int handle = openTcpClient(sim.readyPort());
+    auto summary = sim.summary();
+    const auto frames = receiveFrames(handle, 0, summary["sent_frames"], 5);
+    EXPECT_EQ(QUILVANE_Close(handle), 0);
+    const std::string err = GetCapturedStderr();
+    EXPECT_GE(countLines(err, "Client cache overflow, clearing cache"), 1) << err;
+    EXPECT_FALSE(frames.empty()) << "frames after the flood still arrive";
+}
+
+// TCP server connections: several devices on one handle, against plain sockets.
+
+// A device that has been accepted: one of its frames reached the handle.
+int connectDevice(int handle, std::uint16_t port, std::uint32_t id) {
+    const int fd = tcpConnect(port);
+    const auto packet = buildPacket(1, {{1, 0, id, 0, 0, {0}}});
+    EXPECT_EQ(::send(fd, packet.data(), packet.size(), 0), static_cast<ssize_t>(packet.size()));
+    const auto got = receiveFrames(handle, 0, 1);
+    EXPECT_TRUE(got.size() == 1 && got[0].id == id) << id;
+    return fd;
+}
+
+TEST(TcpServer, DevicesShareOneHandleEachStreamOnItsOwnAndOneThatResetsIsDropped) {
+    const std::uint16_t port = freePort();
+    auto params = openParams(QUILVANE_TCP_SERVER, "", port);
+    const int handle = QUILVANE_Open(&params);
+    ASSERT_EQ(handle, 0);
+    CaptureStdout();
+    CaptureStderr();
+    const int a = connectDevice(handle, port, 0xA);
+    const int b = connectDevice(handle, port, 0xB);
+    const int leaving = connectDevice(handle, port, 0xC);
+
+    // A's packet arrives in two pieces with one of B's packets in between.
+    const auto fromA = buildPacket(1, {{1, 0, 0xA1, 0, 0, {1}}});
+    const auto fromB = buildPacket(0, {{0, 0, 0xB1, 0, 0, {2}}, {0, 0, 0xB2, 0, 0, {3}}});
+    ::send(a, fromA.data(), 40, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::send(b, fromB.data(), fromB.size(), 0);
+    auto got = receiveFrames(handle, 0, 2);
+    ::send(a, fromA.data() + 40, fromA.size() - 40, 0);
+    for (const CanFrame& f : receiveFrames(handle, 0, 1))
+        got.push_back(f);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(std::tuple(got[0].id, got[1].id, got[2].id), std::tuple(0xB1u, 0xB2u, 0xA1u));
+
+    linger hard{1, 0};
+    ::setsockopt(leaving, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(leaving);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the reset reaches the server
+    // One send reaches every device left, byte for byte the same.
+    const CanFrame frame = makeFrame(0x321, {9, 8, 7});
+    EXPECT_EQ(QUILVANE_Send_CAN(handle, &frame), 0);
+    std::vector<std::uint8_t> atA, atB;
+    readExactly(a, atA, 87);
+    readExactly(b, atB, 87);
+    EXPECT_EQ(atA, atB);
+    const auto packets = splitPackets(atA);
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_TRUE(packets[0].checksumOk);
+    EXPECT_EQ(packets[0].frames.at(0).id, 0x321u);
+    EXPECT_EQ(countLines(GetCapturedStdout(), "Client disconnected: ", true), 1);
+    EXPECT_EQ(GetCapturedStderr(), "") << "a device's reset is not an error";
+
+    // Stopping closes every device and says so last.
+    CaptureStdout();
+    EXPECT_EQ(QUILVANE_Close(handle), 0);
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(countLines(out, "Client disconnected: ", true), 2) << out;
+    EXPECT_EQ(countLines(out, "Accept thread stopped"), 1);
+    EXPECT_EQ(countLines(out, "Process thread stopped"), 1);
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "TCP Server stopped\n");
+    for (const int fd : {a, b}) {
+        EXPECT_TRUE(readToEnd(fd).empty());
+        ::close(fd);
+    }
+}
+
+TEST(TcpServer, PortInUseStillGivesAHandleThatSendsNowhere) {
+    std::uint16_t port = 0;
+    const int taken = tcpListen(port);
+    CaptureStderr();
+    auto params = openParams(QUILVANE_TCP_SERVER, "", port);
+    const int handle = QUILVANE_Open(&params);
+    EXPECT_EQ(GetCapturedStderr(), "Bind failed: 10048\n");
+    ASSERT_GE(handle, 0);
+    const CanFrame frame = makeFrame(1, {});
+    EXPECT_EQ(QUILVANE_Send_CAN(handle, &frame), 0);
+    EXPECT_EQ(QUILVANE_Close(handle), 0);
+    ::close(taken);
+}
+
+// UDP connections, and how the UDP endpoint sorts what it receives.
+
+// A search reply as a device sends it: rotated left by 2 bits.
+std::vector<std::uint8_t> jsonReply(const std::string& json) {
+    const std::string plain = std::string(4, '\0') + static_cast<char>(json.size() >> 8) +
+                              static_cast<char>(json.size()) + json + std::string(4, '\0');
+    std::vector<std::uint8_t> bytes;
+    for (const unsigned char b : plain)
+        bytes.push_back(static_cast<std::uint8_t>((b << 2) | (b >> 6)));
+    return bytes;
+}
+
+TEST(Udp, FramesOfEveryUdpConnectionAreFiledUnderHandleZero) {
+    auto placeholder = openParams(4);
+    ASSERT_EQ(QUILVANE_Open(&placeholder), 0);
+    SimProcess sim({"--udp", "127.0.0.1:0", "--echo", "--duration", "20"});
+    const std::uint16_t simPort = sim.readyPort();
+    CaptureStdout();
+    auto params = openParams(QUILVANE_UDP, "127.0.0.1", 0, "127.0.0.1", simPort);
+    const int handle = QUILVANE_Open(&params);
+    ASSERT_EQ(handle, 1);
+
+    const CanFrame sent[] = {makeFrame(0x7FF, {1, 2, 3}),
+                             makeFrame(0x1ABCDEF0, std::vector<std::uint8_t>(64, 7))};
+    for (const auto& f : sent)
+        EXPECT_EQ(QUILVANE_Send_CAN(handle, &f), 0);
+    const auto got = receiveFrames(0, 0, 2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(fieldsOf(got[0]), fieldsOf(sent[0]));
+    EXPECT_EQ(fieldsOf(got[1]), fieldsOf(sent[1]));
+    CanFrame frame;
+    EXPECT_EQ(QUILVANE_Recv_CAN(handle, 0, &frame, 1), 0) << "nothing is filed under the UDP handle itself";
+    EXPECT_EQ(QUILVANE_Close(handle), 0);
+
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(countLines(out, "Bound to 127.0.0.1:0"), 1) << out;
+    EXPECT_EQ(countLines(out, "Target set to: 127.0.0.1:" + std::to_string(simPort)), 1);
+    EXPECT_EQ(countLines(out, "Receive thread started"), 1);
+    EXPECT_EQ(countLines(out, "Receive thread stopped"), 1);
+}
+
+TEST(Udp, DatagramsAreSortedIntoSearchRepliesAndFrames) {
+    const std::uint16_t port = freePort(true);
+    auto params = openParams(QUILVANE_UDP, "127.0.0.1", port, "127.0.0.1", 9);
+    const int handle = QUILVANE_Open(&params);
+    auto udp = quilvane::ConnectionRegistry::instance()->udpOf(handle);
+    ASSERT_TRUE(udp);
+    std::uint16_t from = 0;
+    const int device = udpSocket(from);
+
+    CaptureStderr();
+    sendTo(device, port, jsonReply(R"({"ProMod":"QV-200","proname":"bench","IPv4":"10.1.2.3"})"));
+    sendTo(device, port, jsonReply("{not json"));
+    sendTo(device, port, jsonReply(std::string(1100, ' ')));  // too long for the text buffer
+    std::vector<std::uint8_t> pelix(29, 0x40);
+    const std::uint8_t head[] = {0x00, 0x08, 0x00, 0x08};  // 00 02 00 02 once rotated right
+    std::memcpy(pelix.data(), head, 4);
+    sendTo(device, port, pelix);
+    sendTo(device, port, jsonReply("{}" + std::string(17, ' ')));  // 29 bytes, yet a JSON reply
+    sendTo(device, port, buildPacket(1, {WireFrame{1, 0, 0x55, 0, 3, {1}}}));
+
+    // One thread reads the datagrams in order: once the last one's frame is
+    // there, the others are sorted.
+    EXPECT_EQ(receiveFrames(0, 3, 1).size(), 1u) << "CAN traffic is decoded";
+    ASSERT_EQ(udp->deviceInfoResults().size(), 3u);
+    const auto infos = udp->deviceInfoResults();
+    EXPECT_STREQ(infos[0].model, "QV-200");
+    EXPECT_STREQ(infos[0].name, "bench");
+    EXPECT_EQ(infos[0].ipv4[3], 3);
+    EXPECT_EQ(infos[1].model[0], '\0') << "a reply that does not parse gives a record of zeros";
+    const auto records = udp->pelixResults();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].bytes[3], 0x02);
+    EXPECT_EQ(records[0].bytes[4], 0x10);
+
+    const std::string err = GetCapturedStderr();
+    EXPECT_EQ(countLines(err, "JSON parse error: ", true), 1) << err;
+    EXPECT_EQ(countLines(err, "Search reply too long, dropped: 1100"), 1) << err;
+    ::close(device);
+    QUILVANE_Close(handle);
+}
+
+TEST(Udp, SendNeedsASocketAndATarget) {
+    std::uint16_t port = 0;
+    const int taken = udpSocket(port);
+    CaptureStderr();
+    quilvane::QuilvaneUdp unbound;
+    EXPECT_FALSE(unbound.initialize("127.0.0.1", port));
+    const std::uint8_t byte = 0;
+    EXPECT_FALSE(unbound.send(&byte, 1));
+    EXPECT_FALSE(unbound.startReceive(false));
+
+    quilvane::QuilvaneUdp untargeted;
+    ASSERT_TRUE(untargeted.initialize("", 0));
+    EXPECT_FALSE(untargeted.send(&byte, 1));
+    EXPECT_TRUE(untargeted.startReceive(true));
+    EXPECT_TRUE(untargeted.startReceive(false)) << "a second start changes nothing";
+    untargeted.stop();
+    EXPECT_FALSE(untargeted.send(&byte, 1));
+    EXPECT_EQ(GetCapturedStderr(),
+              "Bind failed: 10048\nSocket not initialized\nSocket not initialized\nTarget not set\n"
+              "Socket not initialized\n");
+    ::close(taken);
+}
+
+// Connections under load, and the chunk queue.
+
+TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
+    constexpr std::uint32_t kFrames = 300;
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<int> handles;
+    CaptureStdout();
+    for (std::uint16_t w = 0; w < 3; ++w) {
+        sims.push_back(std::make_unique<SimProcess>(
+            std::vector<std::string>{"--tcp-listen", "127.0.0.1:0", "--echo", "--duration", "60"}));
+        // Distinct local ports keep the connection keys apart; the client binds nothing.
+        handles.push_back(openTcpClient(sims.back()->readyPort(), w + 1));
+        ASSERT_GE(handles.back(), 0);
+    }
+    std::vector<std::thread> workers;
+    std::vector<std::uint32_t> received(3, 0);  // echoes in order, on the worker's own handle and channel
+    std::atomic<int> running{3};
+    for (std::uint8_t w = 0; w < 3; ++w) {
+        workers.emplace_back([&, w] {
+            for (std::uint32_t i = 0; i < kFrames; ++i) {
+                const CanFrame frame = makeFrame(i, {w}, w);
+                QUILVANE_Send_CAN(handles[w], &frame);
+            }
+            for (const CanFrame& echo : receiveFrames(handles[w], w, kFrames, 20))
+                received[w] += echo.id == received[w] && echo.data[0] == w;
+            --running;
+        });
+    }
+    int churned = 0;
+    for (int i = 0; running > 0 && i < 1000; ++i) {
+        auto params =
+            openParams(i % 2 ? 4 : QUILVANE_UDP, "127.0.0.1", static_cast<std::uint16_t>(40000 + i % 7));
+        const int handle = QUILVANE_Open(&params);
+        churned += handle >= 0 && QUILVANE_Close(handle) >= -1;
+    }
+    for (auto& t : workers)
+        t.join();
+    for (int handle : handles)
+        EXPECT_EQ(QUILVANE_Close(handle), 0);
+    GetCapturedStdout();
+    EXPECT_EQ(received, std::vector<std::uint32_t>(3, kFrames));
+    EXPECT_GT(churned, 0);
+}
+
+TEST(ChunkQueue, DropsBeyondItsBoundAndDrainsBeforeStopping) {
+    quilvane::ChunkQueue<int> queue;
+    int dropped = 0;
+    for (int i = 0; i < 1002; ++i)
+        queue.push(int{i}, true, [&] { ++dropped; });
+    EXPECT_EQ(dropped, 2);
+    std::atomic<bool> running{false};
+    int chunk = -1;
+    ASSERT_TRUE(queue.waitPop(chunk, running)) << "a queued chunk is handed out after the stop";
+    EXPECT_EQ(chunk, 0);
+    queue.clear();
+    EXPECT_FALSE(queue.waitPop(chunk, running));
+}
+
+}  // namespace
