@@ -16,7 +16,10 @@ namespace quilvane {
 // data room is cut to the room; a partial record at the end of a payload is
 // dropped. `data` beyond dataLength holds the rest of the record's data room
 // (zeros past the 8 bytes of a classic record). A null `bytes` gives no
-// frames and leaves *consumed alone.
+// frames and leaves *consumed alone. Once a packet passes, the result is
+// allocated for the most frames `length` bytes could hold (80 bytes for
+// every 24), so it is written in one pass; it lives only until the caller
+// has stored the frames.
 FrameList decodePackets(const std::uint8_t* bytes, std::int32_t length, std::int32_t* consumed = nullptr);
 
 }  // namespace quilvane
