@@ -22,12 +22,11 @@ inline constexpr std::size_t kLengthOffset = 4;
 inline constexpr std::size_t kHeaderSize = 6;
 inline constexpr std::size_t kOverhead = kHeaderSize + 1;
 
-// Frame record: 16 bytes of fields, then the data room.
+// Frame record: 16 bytes of fields (8-byte timestamp, 4-byte id, 2-byte
+// flags, channel, dataLength; converted as a whole by convertFields), then
+// the data room.
 inline constexpr std::size_t kClassicRecordSize = 24;
 inline constexpr std::size_t kFdRecordSize = 80;
-inline constexpr std::size_t kRecordIdOffset = 8;
-inline constexpr std::size_t kRecordFlagsOffset = 12;
-inline constexpr std::size_t kRecordChannelOffset = 14;
 inline constexpr std::size_t kRecordDataLengthOffset = 15;
 inline constexpr std::size_t kRecordDataOffset = 16;
 
