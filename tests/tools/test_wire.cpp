@@ -147,3 +147,18 @@ void readExactly(int fd, std::vector<uint8_t>& into, size_t count) {
         into.insert(into.end(), chunk, chunk + n);
     }
 }
+
+void sendBytes(int fd, const std::vector<uint8_t>& bytes) {
+    if (send(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("send failed");
+}
+
+void closeSocket(int fd) {
+    close(fd);
+}
+
+void resetAndClose(int fd) {
+    linger hard{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(fd);
+}

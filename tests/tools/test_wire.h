@@ -39,6 +39,9 @@ int udpSocket(uint16_t& port);
 uint16_t freePort(bool udp = false);  // free a moment ago
 void sendTo(int fd, uint16_t port, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> receiveDatagram(int fd, int timeoutMs = 5000);  // empty after the time-out
+void sendBytes(int fd, const std::vector<uint8_t>& bytes);
+void closeSocket(int fd);
+void resetAndClose(int fd);  // the peer sees a reset, not an orderly end
 // Reads until the peer closes; `error` gets the errno of a failed read, else 0.
 std::vector<uint8_t> readToEnd(int fd, int* error = nullptr);
 void readExactly(int fd, std::vector<uint8_t>& into, size_t count);
