@@ -3,10 +3,15 @@
 // line is written in one piece so that threads never interleave inside it.
 #pragma once
 
-#include <iostream>
+#include <ostream>
 #include <sstream>
 
 namespace quilvane {
+
+// std::cout and std::cerr, made ready on first use: <iostream> would give
+// every file that includes it a constructor run when the library loads.
+std::ostream& standardOutput();
+std::ostream& standardError();
 
 template <class... Parts>
 void writeLine(std::ostream& stream, const Parts&... parts) {
@@ -17,12 +22,12 @@ void writeLine(std::ostream& stream, const Parts&... parts) {
 
 template <class... Parts>
 void logInfo(const Parts&... parts) {
-    writeLine(std::cout, parts...);
+    writeLine(standardOutput(), parts...);
 }
 
 template <class... Parts>
 void logError(const Parts&... parts) {
-    writeLine(std::cerr, parts...);
+    writeLine(standardError(), parts...);
 }
 
 }  // namespace quilvane

@@ -126,12 +126,11 @@ int probeExchange(const std::string& adapterAddress, const std::uint8_t* request
     if (!net::bindTo(socket.s, local))
         return -1;
     const net::Endpoint broadcast{net::addressOrNone("255.255.255.255"), port};
-    net::setReceiveTimeout(socket.s, timeoutMs);
     if (net::sendTo(socket.s, request, count, broadcast) == -1)
         return -1;
 
     std::uint8_t reply[2048] = {};
-    int n = net::receiveFrom(socket.s, reply, sizeof reply, nullptr);
+    int n = net::receiveFromWithin(socket.s, reply, sizeof reply, nullptr, timeoutMs);
     if (n < 1)
         return 0;
     if (check == nullptr)

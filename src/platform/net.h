@@ -15,12 +15,14 @@ using Socket = std::uintptr_t;
 inline constexpr Socket kInvalidSocket = static_cast<Socket>(-1);
 
 // Windows Sockets error numbers the library tells apart.
-inline constexpr int kErrInterrupted = 10004;   // WSAEINTR
-inline constexpr int kErrWouldBlock = 10035;    // WSAEWOULDBLOCK
-inline constexpr int kErrConnReset = 10054;     // WSAECONNRESET
-inline constexpr int kErrNotConnected = 10057;  // WSAENOTCONN
-inline constexpr int kErrShutdown = 10058;      // WSAESHUTDOWN
-inline constexpr int kErrTimedOut = 10060;      // WSAETIMEDOUT
+inline constexpr int kErrInterrupted = 10004;          // WSAEINTR
+inline constexpr int kErrWouldBlock = 10035;           // WSAEWOULDBLOCK
+inline constexpr int kErrMessageSize = 10040;          // WSAEMSGSIZE
+inline constexpr int kErrAddressNotAvailable = 10049;  // WSAEADDRNOTAVAIL
+inline constexpr int kErrConnReset = 10054;            // WSAECONNRESET
+inline constexpr int kErrNotConnected = 10057;         // WSAENOTCONN
+inline constexpr int kErrShutdown = 10058;             // WSAESHUTDOWN
+inline constexpr int kErrTimedOut = 10060;             // WSAETIMEDOUT
 
 // An IPv4 endpoint; address and port in host order.
 struct Endpoint {
@@ -28,17 +30,20 @@ struct Endpoint {
     std::uint16_t port = 0;
 };
 
-// Pairs WSAStartup / WSACleanup; nothing to do on Linux.
-void startup();
+// Windows Sockets for the whole process: started by the first call, whose
+// result every later call repeats (0, or the error number). cleanup() ends
+// it once nothing uses a socket any more. Nothing to do on Linux.
+int startup();
 void cleanup();
 
 int lastError();
 
 Socket openTcp();
 Socket openUdp();
-// Wakes a call blocked on the socket in another thread, then releases it.
+// Only once no other thread uses the socket: its number may be handed out
+// again at once.
 void closeSocket(Socket s);
-// Ends both directions; a blocked recv on the socket returns.
+// Ends both directions: the peer sees the connection end.
 void shutdownBoth(Socket s);
 
 bool setReuseAddress(Socket s);
@@ -48,21 +53,38 @@ bool setBroadcast(Socket s);
 bool setReceiveTimeout(Socket s, int milliseconds);
 bool setNonBlocking(Socket s, bool on);
 
+// A UDP socket bound to one adapter's address also receives what is sent
+// to that adapter's broadcast addresses, as on Windows.
 bool bindTo(Socket s, const Endpoint& local);
+// The listener is non-blocking from here on: only acceptWithin uses it.
 bool listenOn(Socket s);
-// Returns 0 or -1 (lastError() kErrWouldBlock while a non-blocking connect runs).
+// Returns 0 or -1 (lastError() kErrWouldBlock while a non-blocking connect
+// runs). Address 0.0.0.0 or port 0 is refused with kErrAddressNotAvailable,
+// as Windows does: it must never reach this host.
 int connectTo(Socket s, const Endpoint& remote);
 // select() on the write set: >0 ready, 0 time-out, <0 failure.
 int waitWritable(Socket s, int milliseconds);
 // SO_ERROR, as a Windows Sockets error number (0: none).
 int pendingError(Socket s);
-Socket acceptFrom(Socket listener, Endpoint* peer);
 
-// Byte counts, or -1 on failure.
-int sendBytes(Socket s, const void* data, int length);
-int receiveBytes(Socket s, void* buffer, int capacity);
+// No thread ever waits on a socket for longer than it is told: a closing
+// thread only has to clear a flag and wait one such period, and never has to
+// close a socket under a call in progress (which Windows forbids).
+// Each returns kWaitTimedOut when the socket was not ready in time.
+inline constexpr int kWaitTimedOut = -2;
+
+// 0 and *accepted set (a blocking socket), -1 on failure, or kWaitTimedOut.
+int acceptWithin(Socket listener, int milliseconds, Socket* accepted, Endpoint* peer);
+// Bytes read (0: the peer closed), -1 on failure, or kWaitTimedOut.
+int receiveWithin(Socket s, void* buffer, int capacity, int milliseconds);
+// One datagram, or -1 (kErrMessageSize when it was longer than capacity:
+// nothing of it is returned), or kWaitTimedOut.
+int receiveFromWithin(Socket s, void* buffer, int capacity, Endpoint* from, int milliseconds);
+// Bytes the socket took, possibly fewer than length; -1 on failure, or
+// kWaitTimedOut when it could take none.
+int sendWithin(Socket s, const void* data, int length, int milliseconds);
+// One datagram; bytes sent or -1.
 int sendTo(Socket s, const void* data, int length, const Endpoint& to);
-int receiveFrom(Socket s, void* buffer, int capacity, Endpoint* from);
 
 // Handle as written in log lines: an unsigned 32-bit decimal number.
 std::uint32_t socketNumber(Socket s);

@@ -1,5 +1,6 @@
-// BSD sockets with Windows Sockets semantics: the error numbers, a close that
-// wakes a blocked accept, a receive time-out reported as a time-out.
+// BSD sockets with Windows Sockets semantics: the error numbers, a receive
+// time-out reported as a time-out, connects and sends to 0.0.0.0 refused,
+// datagrams too long for the buffer reported rather than cut.
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 
+#include "platform/broadcast_receivers.h"
 #include "platform/socket_api.h"
 
 namespace quilvane::net {
@@ -103,14 +105,30 @@ Socket open(int type, int protocol) {
     return static_cast<Socket>(s);
 }
 
-// A blocking socket whose receive time-out ran out says EAGAIN; Windows says WSAETIMEDOUT.
-int failReceive(Socket s, int err) {
-    if (err == EAGAIN || err == EWOULDBLOCK) {
-        int flags = ::fcntl(fd(s), F_GETFL);
-        if (flags >= 0 && !(flags & O_NONBLOCK))
-            err = ETIMEDOUT;
+// poll() on one socket, again after a signal: >0 ready, 0 time-out, <0 failure.
+int waitFor(Socket s, short events, int milliseconds) {
+    pollfd p{fd(s), events, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, milliseconds);
+    } while (r < 0 && errno == EINTR);
+    return r < 0 ? fail(errno) : r;
+}
+
+// The calls below first try without waiting, so that a busy socket costs one
+// system call; they wait only when nothing is there.
+template <class Attempt>
+int attemptWithin(Socket s, short events, int milliseconds, Attempt&& attempt) {
+    for (int round = 0; round < 2; ++round) {
+        const int n = attempt();
+        if (n >= 0 || (errno != EAGAIN && errno != EINTR))
+            return n;
+        if (round == 0) {
+            if (int ready = waitFor(s, events, milliseconds); ready <= 0)
+                return ready == 0 ? kWaitTimedOut : -1;
+        }
     }
-    return fail(err);
+    return kWaitTimedOut;
 }
 
 }  // namespace
@@ -121,7 +139,9 @@ bool setIntOption(Socket s, int level, int name, int value) {
     return true;
 }
 
-void startup() {}
+int startup() {
+    return 0;
+}
 void cleanup() {}
 
 int lastError() {
@@ -138,9 +158,7 @@ Socket openUdp() {
 void closeSocket(Socket s) {
     if (s == kInvalidSocket)
         return;
-    // Linux leaves a thread blocked in accept or recv asleep across close();
-    // shutting the socket down first wakes it, as closesocket does on Windows.
-    ::shutdown(fd(s), SHUT_RDWR);
+    forgetBroadcastReceivers(fd(s));
     ::close(fd(s));
 }
 
@@ -172,16 +190,19 @@ bool bindTo(Socket s, const Endpoint& local) {
     sockaddr_in a = toSockaddr(local);
     if (::bind(fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
         return fail(errno), false;
+    addBroadcastReceivers(fd(s), local.address);
     return true;
 }
 
 bool listenOn(Socket s) {
     if (::listen(fd(s), SOMAXCONN) != 0)
         return fail(errno), false;
-    return true;
+    return setNonBlocking(s, true);
 }
 
 int connectTo(Socket s, const Endpoint& remote) {
+    if (remote.address == 0 || remote.port == 0)
+        return fail(EADDRNOTAVAIL);
     sockaddr_in a = toSockaddr(remote);
     if (::connect(fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
         return fail(errno);
@@ -189,14 +210,7 @@ int connectTo(Socket s, const Endpoint& remote) {
 }
 
 int waitWritable(Socket s, int milliseconds) {
-    pollfd p{fd(s), POLLOUT, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, milliseconds);
-    } while (r < 0 && errno == EINTR);
-    if (r < 0)
-        return fail(errno);
-    return r;
+    return waitFor(s, POLLOUT, milliseconds);
 }
 
 int pendingError(Socket s) {
@@ -206,51 +220,51 @@ int pendingError(Socket s) {
     return value == 0 ? 0 : windowsError(value);
 }
 
-Socket acceptFrom(Socket listener, Endpoint* peer) {
+int acceptWithin(Socket listener, int milliseconds, Socket* accepted, Endpoint* peer) {
     sockaddr_in a{};
     socklen_t length = sizeof a;
-    int s = ::accept4(fd(listener), reinterpret_cast<sockaddr*>(&a), &length, SOCK_CLOEXEC);
-    if (s < 0) {
-        fail(errno);
-        return kInvalidSocket;
-    }
+    // accept4 does not pass the listener's non-blocking mode on.
+    const int n = attemptWithin(listener, POLLIN, milliseconds, [&] {
+        length = sizeof a;
+        return ::accept4(fd(listener), reinterpret_cast<sockaddr*>(&a), &length, SOCK_CLOEXEC);
+    });
+    if (n < 0)
+        return n == kWaitTimedOut ? n : fail(errno);
+    *accepted = static_cast<Socket>(n);
     if (peer)
         *peer = fromSockaddr(a);
-    return static_cast<Socket>(s);
+    return 0;
 }
 
-int sendBytes(Socket s, const void* data, int length) {
-    ssize_t n = ::send(fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
-    if (n >= 0)
-        return static_cast<int>(n);
+int receiveWithin(Socket s, void* buffer, int capacity, int milliseconds) {
+    const int n = attemptWithin(s, POLLIN, milliseconds, [&] {
+        return static_cast<int>(::recv(fd(s), buffer, static_cast<size_t>(capacity), MSG_DONTWAIT));
+    });
+    return n == -1 ? fail(errno) : n;
+}
+
+int receiveFromWithin(Socket s, void* buffer, int capacity, Endpoint* from, int milliseconds) {
+    return receiveDatagramWithin(fd(s), buffer, capacity, from, milliseconds);
+}
+
+int sendWithin(Socket s, const void* data, int length, int milliseconds) {
+    const int n = attemptWithin(s, POLLOUT, milliseconds, [&] {
+        return static_cast<int>(
+            ::send(fd(s), data, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL));
+    });
     // Linux says EPIPE once the peer has reset or closed the connection,
     // where Windows says WSAECONNRESET; the library never half-closes a
     // socket it still sends on.
-    return fail(errno == EPIPE ? ECONNRESET : errno);
-}
-
-int receiveBytes(Socket s, void* buffer, int capacity) {
-    ssize_t n = ::recv(fd(s), buffer, static_cast<size_t>(capacity), 0);
-    return n < 0 ? failReceive(s, errno) : static_cast<int>(n);
+    return n == -1 ? fail(errno == EPIPE ? ECONNRESET : errno) : n;
 }
 
 int sendTo(Socket s, const void* data, int length, const Endpoint& to) {
+    if (to.address == 0)
+        return fail(EADDRNOTAVAIL);
     sockaddr_in a = toSockaddr(to);
     ssize_t n = ::sendto(fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL,
                          reinterpret_cast<sockaddr*>(&a), sizeof a);
     return n < 0 ? fail(errno) : static_cast<int>(n);
-}
-
-int receiveFrom(Socket s, void* buffer, int capacity, Endpoint* from) {
-    sockaddr_in a{};
-    socklen_t length = sizeof a;
-    ssize_t n =
-        ::recvfrom(fd(s), buffer, static_cast<size_t>(capacity), 0, reinterpret_cast<sockaddr*>(&a), &length);
-    if (n < 0)
-        return failReceive(s, errno);
-    if (from)
-        *from = fromSockaddr(a);
-    return static_cast<int>(n);
 }
 
 }  // namespace quilvane::net

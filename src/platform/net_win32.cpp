@@ -1,4 +1,7 @@
 // Windows Sockets 2, as it is.
+#include <atomic>
+#include <mutex>
+
 #include "platform/socket_api.h"
 
 namespace quilvane::net {
@@ -13,19 +16,42 @@ Socket open(int type, int protocol) {
     return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s);
 }
 
+std::once_flag startOnce;
+int startResult = 0;
+std::atomic<bool> started{false};
+
+// select() on one socket: >0 ready, 0 time-out, <0 failure.
+int waitFor(Socket s, bool writable, int milliseconds) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(raw(s), &set);
+    timeval tv{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    return ::select(0, writable ? nullptr : &set, writable ? &set : nullptr, nullptr, &tv);
+}
+
+// What a wait gave when it did not find the socket ready.
+int notReady(int waited) {
+    return waited == 0 ? kWaitTimedOut : -1;
+}
+
 }  // namespace
 
 bool setIntOption(Socket s, int level, int name, int value) {
     return ::setsockopt(raw(s), level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
-void startup() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
+int startup() {
+    std::call_once(startOnce, [] {
+        WSADATA data;
+        startResult = ::WSAStartup(MAKEWORD(2, 2), &data);
+        started = startResult == 0;
+    });
+    return startResult;
 }
 
 void cleanup() {
-    WSACleanup();
+    if (started.exchange(false))
+        ::WSACleanup();
 }
 
 int lastError() {
@@ -63,7 +89,9 @@ bool bindTo(Socket s, const Endpoint& local) {
 }
 
 bool listenOn(Socket s) {
-    return ::listen(raw(s), SOMAXCONN) == 0;
+    // Non-blocking, so that a connection that went away between select and
+    // accept cannot leave the accept thread waiting for the next one.
+    return ::listen(raw(s), SOMAXCONN) == 0 && setNonBlocking(s, true);
 }
 
 int connectTo(Socket s, const Endpoint& remote) {
@@ -72,11 +100,7 @@ int connectTo(Socket s, const Endpoint& remote) {
 }
 
 int waitWritable(Socket s, int milliseconds) {
-    fd_set writable;
-    FD_ZERO(&writable);
-    FD_SET(raw(s), &writable);
-    timeval tv{milliseconds / 1000, (milliseconds % 1000) * 1000};
-    return ::select(0, nullptr, &writable, nullptr, &tv);
+    return waitFor(s, true, milliseconds);
 }
 
 int pendingError(Socket s) {
@@ -86,32 +110,31 @@ int pendingError(Socket s) {
     return value;
 }
 
-Socket acceptFrom(Socket listener, Endpoint* peer) {
+int acceptWithin(Socket listener, int milliseconds, Socket* accepted, Endpoint* peer) {
+    if (int ready = waitFor(listener, false, milliseconds); ready <= 0)
+        return notReady(ready);
     sockaddr_in a{};
     int length = sizeof a;
     SOCKET s = ::accept(raw(listener), reinterpret_cast<sockaddr*>(&a), &length);
     if (s == INVALID_SOCKET)
-        return kInvalidSocket;
+        return ::WSAGetLastError() == WSAEWOULDBLOCK ? kWaitTimedOut : -1;
+    // An accepted socket inherits the listener's non-blocking mode.
+    setNonBlocking(static_cast<Socket>(s), false);
+    *accepted = static_cast<Socket>(s);
     if (peer)
         *peer = fromSockaddr(a);
-    return static_cast<Socket>(s);
+    return 0;
 }
 
-int sendBytes(Socket s, const void* data, int length) {
-    return ::send(raw(s), static_cast<const char*>(data), length, 0);
-}
-
-int receiveBytes(Socket s, void* buffer, int capacity) {
+int receiveWithin(Socket s, void* buffer, int capacity, int milliseconds) {
+    if (int ready = waitFor(s, false, milliseconds); ready <= 0)
+        return notReady(ready);
     return ::recv(raw(s), static_cast<char*>(buffer), capacity, 0);
 }
 
-int sendTo(Socket s, const void* data, int length, const Endpoint& to) {
-    sockaddr_in a = toSockaddr(to);
-    return ::sendto(raw(s), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&a),
-                    sizeof a);
-}
-
-int receiveFrom(Socket s, void* buffer, int capacity, Endpoint* from) {
+int receiveFromWithin(Socket s, void* buffer, int capacity, Endpoint* from, int milliseconds) {
+    if (int ready = waitFor(s, false, milliseconds); ready <= 0)
+        return notReady(ready);
     sockaddr_in a{};
     int length = sizeof a;
     int n =
@@ -119,6 +142,18 @@ int receiveFrom(Socket s, void* buffer, int capacity, Endpoint* from) {
     if (n >= 0 && from)
         *from = fromSockaddr(a);
     return n;
+}
+
+int sendWithin(Socket s, const void* data, int length, int milliseconds) {
+    if (int ready = waitFor(s, true, milliseconds); ready <= 0)
+        return notReady(ready);
+    return ::send(raw(s), static_cast<const char*>(data), length, 0);
+}
+
+int sendTo(Socket s, const void* data, int length, const Endpoint& to) {
+    sockaddr_in a = toSockaddr(to);
+    return ::sendto(raw(s), static_cast<const char*>(data), length, 0, reinterpret_cast<sockaddr*>(&a),
+                    sizeof a);
 }
 
 }  // namespace quilvane::net

@@ -1,7 +1,11 @@
 #include "registry/connection_registry.h"
 
+#include <stdexcept>
+#include <string>
+
 #include "common/singleton.h"
 #include "discovery/device_search.h"
+#include "platform/net.h"
 #include "transport/quilvane_tcp_client.h"
 #include "transport/quilvane_tcp_server.h"
 #include "transport/quilvane_udp.h"
@@ -16,6 +20,10 @@ void ConnectionRegistry::destroyInstance() {
 }
 
 ConnectionRegistry::ConnectionRegistry() {
+    // Every socket of the library is made after this, and closed before
+    // the registry goes.
+    if (const int error = net::startup(); error != 0)
+        throw std::runtime_error("Windows Sockets start-up failed: " + std::to_string(error));
     std::vector<std::string> addresses;
     if (listAdapterAddresses(addresses) == 0)
         return;
@@ -30,55 +38,103 @@ ConnectionRegistry::ConnectionRegistry() {
     }
 }
 
+namespace {
+
+// A connection's transport, out of the registry's maps.
+struct Transports {
+    std::shared_ptr<QuilvaneTcpClient> client;
+    std::shared_ptr<QuilvaneTcpServer> server;
+    std::shared_ptr<QuilvaneUdp> udp;
+
+    void requestStop() const {
+        if (client)
+            client->requestStop();
+        if (server)
+            server->requestStop();
+        if (udp)
+            udp->requestStop();
+    }
+    bool stop() const {
+        if (client)
+            client->disconnect();
+        if (server)
+            server->stop();
+        if (udp)
+            udp->stop();
+        return client || server || udp;
+    }
+};
+
+template <class Map>
+typename Map::mapped_type takeOut(Map& map, std::int32_t handle) {
+    auto node = map.extract(handle);
+    return node ? std::move(node.mapped()) : nullptr;
+}
+
+}  // namespace
+
 ConnectionRegistry::~ConnectionRegistry() {
     pauseDiscovery();
     {
         std::lock_guard lock(discoveryMutex);
         for (auto& socket : discoverySockets)
+            socket->requestStop();
+        for (auto& socket : discoverySockets)
             socket->stop();
     }
+    // Every connection is told to end first and joined afterwards, so they
+    // all wind down at once.
+    std::vector<Transports> all;
     {
         std::lock_guard lock(registryMutex);
         for (auto& [handle, client] : tcpClients)
-            client->disconnect();
+            all.push_back({client, nullptr, nullptr});
         for (auto& [handle, server] : tcpServers)
-            server->stop();
+            all.push_back({nullptr, server, nullptr});
         for (auto& [handle, udp] : udpTransports)
-            udp->stop();
+            all.push_back({nullptr, nullptr, udp});
         keyToHandle.clear();
         tcpClients.clear();
         tcpServers.clear();
         udpTransports.clear();
         handleTypes.clear();
     }
+    for (const auto& transports : all)
+        transports.requestStop();
+    for (const auto& transports : all)
+        transports.stop();
+    all.clear();
     discoverySockets.clear();
+    net::cleanup();
 }
 
 bool ConnectionRegistry::close(std::int32_t handle) {
-    std::lock_guard lock(registryMutex);
-    bool stopped = false;
-    if (auto it = tcpClients.find(handle); it != tcpClients.end()) {
-        it->second->disconnect();
-        tcpClients.erase(it);
-        stopped = true;
-    }
-    if (auto it = tcpServers.find(handle); it != tcpServers.end()) {
-        it->second->stop();
-        tcpServers.erase(it);
-        stopped = true;
-    }
-    if (auto it = udpTransports.find(handle); it != udpTransports.end()) {
-        it->second->stop();
-        udpTransports.erase(it);
-        stopped = true;
-    }
-    for (auto it = keyToHandle.begin(); it != keyToHandle.end(); ++it) {
-        if (it->second == handle) {
-            keyToHandle.erase(it);
-            break;
+    Transports taken;
+    {
+        std::lock_guard lock(registryMutex);
+        taken = {takeOut(tcpClients, handle), takeOut(tcpServers, handle), takeOut(udpTransports, handle)};
+        for (auto it = keyToHandle.begin(); it != keyToHandle.end(); ++it) {
+            if (it->second == handle) {
+                keyToHandle.erase(it);
+                break;
+            }
         }
+        handleTypes.erase(handle);
+        ++closesUnderWay;
     }
-    handleTypes.erase(handle);
+    // Counted down however the stop ends, or opens would wait for ever.
+    struct UnderWay {
+        ConnectionRegistry& registry;
+        ~UnderWay() {
+            {
+                std::lock_guard lock(registry.registryMutex);
+                --registry.closesUnderWay;
+            }
+            registry.closesDone.notify_all();
+        }
+    } underWay{*this};
+    const bool stopped = taken.stop();
+    taken = {};  // the transports go here, unless a sender still holds one
     return stopped;
 }
 

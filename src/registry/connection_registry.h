@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -31,7 +32,9 @@ class ConnectionRegistry {
 
     // The new handle, or -1.
     std::int32_t open(const OpenParams& params);
-    // True when a transport was found for the handle and stopped.
+    // True when a transport was found for the handle and stopped. The
+    // handle is gone at once; its transport stops after the lock is
+    // released, so other calls never wait for it.
     bool close(std::int32_t handle);
 
     bool isOpen(std::int32_t handle);
@@ -61,6 +64,11 @@ class ConnectionRegistry {
     std::mutex discoveryMutex;
     std::vector<std::shared_ptr<QuilvaneUdp>> discoverySockets;
     std::atomic<std::int32_t> nextLocalPort{0};
+    // Closes whose transports are still stopping. Opens wait for them, so a
+    // handle number or a port is never reused while its old connection
+    // might still file frames or hold the port.
+    int closesUnderWay = 0;
+    std::condition_variable closesDone;
 };
 
 }  // namespace quilvane

@@ -31,7 +31,8 @@ std::string connectionKey(const OpenParams& params) {
 
 std::int32_t ConnectionRegistry::open(const OpenParams& params) {
     const std::string key = connectionKey(params);
-    std::lock_guard lock(registryMutex);
+    std::unique_lock lock(registryMutex);
+    closesDone.wait(lock, [&] { return closesUnderWay == 0; });
     if (keyToHandle.count(key) != 0)
         return -1;
 

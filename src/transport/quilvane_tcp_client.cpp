@@ -2,16 +2,14 @@
 
 #include "codec/stream_reassembly.h"
 #include "common/log.h"
+#include "transport/stop_check.h"
 
 namespace quilvane {
 
-QuilvaneTcpClient::QuilvaneTcpClient(std::int32_t handle) : handle(handle) {
-    net::startup();
-}
+QuilvaneTcpClient::QuilvaneTcpClient(std::int32_t handle) : handle(handle) {}
 
 QuilvaneTcpClient::~QuilvaneTcpClient() {
     disconnect();
-    net::cleanup();
 }
 
 void QuilvaneTcpClient::closeFailedAttempt() {
@@ -19,7 +17,7 @@ void QuilvaneTcpClient::closeFailedAttempt() {
 }
 
 int QuilvaneTcpClient::connectToServer() {
-    if (connected.load())
+    if (live.load())
         return 0;
 
     net::Socket s = net::openTcp();
@@ -75,6 +73,7 @@ int QuilvaneTcpClient::connectToServer() {
     net::setSendBufferSize(s, 512);
     logInfo("TCP Client connected to ", serverIp, ":", serverPort);
 
+    live.store(true);
     connected.exchange(true);
     receiveThread = std::thread(&QuilvaneTcpClient::receiveLoop, this);
     processThread = std::thread(&QuilvaneTcpClient::processLoop, this);
@@ -82,14 +81,26 @@ int QuilvaneTcpClient::connectToServer() {
 }
 
 int QuilvaneTcpClient::send(const std::uint8_t* data, int length) {
-    int sent;
+    int sent = 0;
     {
         std::shared_lock lifetime(socketLifetime);
-        net::Socket s = sock.load();
+        std::lock_guard whole(sendMutex);
+        const net::Socket s = sock.load();
         if (!connected.load() || s == net::kInvalidSocket)
             return -1;
-        sent = net::sendBytes(s, data, length);
-        if (sent != -1)
+        // A device that does not read fills the buffers; the wait for room
+        // gives up once the connection is being closed.
+        while (sent < length) {
+            const int n = net::sendWithin(s, data + sent, length - sent, kStopCheckMs);
+            if (n >= 0) {
+                sent += n;
+            } else if (n != net::kWaitTimedOut) {
+                break;
+            } else if (!connected.load()) {
+                return -1;
+            }
+        }
+        if (sent == length)
             return sent;
     }
     int code = net::lastError();
@@ -102,13 +113,18 @@ int QuilvaneTcpClient::send(const std::uint8_t* data, int length) {
     return -1;
 }
 
-void QuilvaneTcpClient::disconnect() {
-    if (!connected.exchange(false))
-        return;
+void QuilvaneTcpClient::requestStop() {
+    connected.store(false);
     chunkQueue.wake();
+}
 
-    // Shutting down wakes the receive thread; the descriptor itself is
-    // released only after both threads have ended.
+void QuilvaneTcpClient::disconnect() {
+    if (!live.exchange(false))
+        return;
+    requestStop();
+
+    // Each thread sees the flag within one wait; the socket is released
+    // only after both have ended, so no call is ever under way on it.
     net::Socket s = sock.load();
     if (s != net::kInvalidSocket)
         net::shutdownBoth(s);
@@ -133,7 +149,9 @@ void QuilvaneTcpClient::receiveLoop() {
     logInfo("TCP Client recv thread started");
     int result = 0;
     while (connected.load()) {
-        result = net::receiveBytes(sock.load(), receiveBuffer, sizeof receiveBuffer);
+        result = net::receiveWithin(sock.load(), receiveBuffer, sizeof receiveBuffer, kStopCheckMs);
+        if (result == net::kWaitTimedOut)
+            continue;
         if (result <= 0)
             break;
         ReceivedChunk chunk{std::vector<std::uint8_t>(receiveBuffer, receiveBuffer + result), handle};
@@ -142,7 +160,7 @@ void QuilvaneTcpClient::receiveLoop() {
             break;
     }
     // A failure caused by our own disconnect is no error worth a line.
-    if (result < 0 && connected.load()) {
+    if (result == -1 && connected.load()) {
         int code = net::lastError();
         if (code != net::kErrConnReset)
             logError("Recv error: ", code);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <thread>
@@ -27,6 +28,9 @@ class QuilvaneTcpClient {
     int connectToServer();
     // Bytes the socket took, or -1.
     int send(const std::uint8_t* data, int length);
+    // Tells both threads to end, without waiting for them; disconnect()
+    // still joins them. Lets several connections wind down at once.
+    void requestStop();
     // Idempotent; must not run on the object's own threads.
     void disconnect();
 
@@ -50,12 +54,18 @@ class QuilvaneTcpClient {
 
     std::atomic<net::Socket> sock{net::kInvalidSocket};
     std::int32_t handle;
+    // Both threads run while it is set; sends are refused once it is clear.
     std::atomic<bool> connected{false};
+    // From a successful connect until disconnect begins: only the caller
+    // that clears it tears the connection down.
+    std::atomic<bool> live{false};
     std::thread receiveThread;
     std::thread processThread;
     // Senders share it; disconnect takes it alone to release the socket, so
     // a send never writes to a descriptor that was closed and handed out again.
     std::shared_mutex socketLifetime;
+    // A packet that leaves in pieces is never interleaved with another's.
+    std::mutex sendMutex;
     ChunkQueue<ReceivedChunk> chunkQueue;
     std::mutex cacheMutex;
     std::vector<std::uint8_t> cache;

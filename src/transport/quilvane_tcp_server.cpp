@@ -2,20 +2,18 @@
 
 #include "codec/stream_reassembly.h"
 #include "common/log.h"
+#include "transport/stop_check.h"
 
 namespace quilvane {
 
-QuilvaneTcpServer::QuilvaneTcpServer(std::int32_t handle) : handle(handle) {
-    net::startup();
-}
+QuilvaneTcpServer::QuilvaneTcpServer(std::int32_t handle) : handle(handle) {}
 
 QuilvaneTcpServer::~QuilvaneTcpServer() {
     stop();
-    net::cleanup();
 }
 
 bool QuilvaneTcpServer::start(std::uint16_t port) {
-    if (running.load())
+    if (live.load())
         return true;
 
     net::Socket s = net::openTcp();
@@ -38,36 +36,60 @@ bool QuilvaneTcpServer::start(std::uint16_t port) {
     listenSocket.store(s);
     logInfo("TCP Server started on port: ", port);
 
+    live.store(true);
     running.exchange(true);
     acceptThread = std::thread(&QuilvaneTcpServer::acceptLoop, this);
     processThread = std::thread(&QuilvaneTcpServer::processLoop, this);
     return true;
 }
 
-void QuilvaneTcpServer::sendToClients(const std::uint8_t* data, int length) {
-    std::lock_guard lock(clientsMutex);
-    for (auto& [sock, thread] : clientThreads) {
-        if (net::sendBytes(sock, data, length) != -1)
+// False when the server stopped while waiting for room.
+bool QuilvaneTcpServer::sendToClient(net::Socket sock, const std::uint8_t* data, int length) {
+    for (int sent = 0; sent < length;) {
+        const int n = net::sendWithin(sock, data + sent, length - sent, kStopCheckMs);
+        if (n >= 0) {
+            sent += n;
             continue;
-        int code = net::lastError();
+        }
+        if (n == net::kWaitTimedOut) {
+            if (!running.load())
+                return false;
+            continue;
+        }
+        const int code = net::lastError();
         if (code == net::kErrConnReset || code == net::kErrNotConnected || code == net::kErrShutdown) {
             // The device's own thread sees its socket end and removes it.
             net::shutdownBoth(sock);
         } else {
             logError("Send to client failed: ", code);
         }
+        return true;
+    }
+    return true;
+}
+
+void QuilvaneTcpServer::sendToClients(const std::uint8_t* data, int length) {
+    std::lock_guard lock(clientsMutex);
+    for (auto& [sock, thread] : clientThreads) {
+        if (!sendToClient(sock, data, length))
+            return;
     }
 }
 
-void QuilvaneTcpServer::stop() {
-    if (!running.exchange(false))
-        return;
+void QuilvaneTcpServer::requestStop() {
+    running.store(false);
     chunkQueue.wake();
+}
 
-    // Shutdown wakes the blocked accept; the descriptor is released once
-    // nothing can use it any more.
+void QuilvaneTcpServer::stop() {
+    if (!live.exchange(false))
+        return;
+    requestStop();
+
+    // Every thread sees the flag within one wait; each socket is released
+    // only after the threads that use it have ended.
     net::Socket listener = listenSocket.exchange(net::kInvalidSocket);
-    net::shutdownBoth(listener);
+    net::shutdownBoth(listener);  // wakes the accept thread at once where the system can
     if (acceptThread.joinable())
         acceptThread.join();
     net::closeSocket(listener);
@@ -117,10 +139,14 @@ void QuilvaneTcpServer::acceptLoop() {
     logInfo("Accept thread started");
     while (running.load()) {
         net::Endpoint peer;
-        net::Socket client = net::acceptFrom(listenSocket.load(), &peer);
-        if (client == net::kInvalidSocket) {
-            if (!running.load())
-                break;
+        net::Socket client = net::kInvalidSocket;
+        const int result = net::acceptWithin(listenSocket.load(), kStopCheckMs, &client, &peer);
+        if (result == net::kWaitTimedOut || !running.load()) {
+            if (result == 0)
+                net::closeSocket(client);  // too late: nobody would serve it
+            continue;
+        }
+        if (result != 0) {
             logError("Accept failed: ", net::lastError());
             continue;
         }
@@ -142,7 +168,9 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
     std::uint8_t buffer[4096];
     int result = 0;
     while (running.load()) {
-        result = net::receiveBytes(sock, buffer, sizeof buffer);
+        result = net::receiveWithin(sock, buffer, sizeof buffer, kStopCheckMs);
+        if (result == net::kWaitTimedOut)
+            continue;
         if (result <= 0)
             break;
         ClientChunk chunk{sock, serial, std::vector<std::uint8_t>(buffer, buffer + result), handle};
@@ -151,7 +179,7 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
         if (!running.load())
             break;
     }
-    if (result < 0 && running.load()) {
+    if (result == -1 && running.load()) {
         int code = net::lastError();
         if (code != net::kErrConnReset)
             logError("Recv error: ", code);

@@ -27,6 +27,9 @@ class QuilvaneTcpServer {
     bool start(std::uint16_t port);
     // The same bytes to every connected device.
     void sendToClients(const std::uint8_t* data, int length);
+    // Tells every thread to end, without waiting for them; stop() still
+    // joins them. Lets several connections wind down at once.
+    void requestStop();
     // Idempotent; every thread of the object has ended when it returns.
     void stop();
 
@@ -46,9 +49,14 @@ class QuilvaneTcpServer {
     void processLoop();
     void processChunk(const ClientChunk& chunk);
     void joinFinishedClients();
+    bool sendToClient(net::Socket sock, const std::uint8_t* data, int length);
 
     std::atomic<net::Socket> listenSocket{net::kInvalidSocket};
+    // Every thread runs while it is set.
     std::atomic<bool> running{false};
+    // From a successful start until stop begins: only the caller that
+    // clears it tears the server down.
+    std::atomic<bool> live{false};
     std::thread acceptThread;
     std::thread processThread;
     std::mutex clientsMutex;

@@ -7,6 +7,7 @@
 #include "codec/packet_decoder.h"
 #include "common/log.h"
 #include "discovery/device_info_parser.h"
+#include "transport/stop_check.h"
 
 namespace quilvane {
 namespace {
@@ -20,13 +21,10 @@ std::uint8_t rotateRight2(std::uint8_t b) {
 
 }  // namespace
 
-QuilvaneUdp::QuilvaneUdp() {
-    net::startup();
-}
+QuilvaneUdp::QuilvaneUdp() = default;
 
 QuilvaneUdp::~QuilvaneUdp() {
     stop();
-    net::cleanup();
 }
 
 bool QuilvaneUdp::initialize(const std::string& localIp, std::uint16_t localPort) {
@@ -108,12 +106,16 @@ bool QuilvaneUdp::startReceive(bool startPaused) {
     return true;
 }
 
-void QuilvaneUdp::stop() {
+void QuilvaneUdp::requestStop() {
     running.exchange(false);
     {
         std::lock_guard lock(stateMutex);  // a thread about to wait is asleep by now
     }
     stateChanged.notify_one();
+}
+
+void QuilvaneUdp::stop() {
+    requestStop();
     if (receiveThread.joinable())
         receiveThread.join();
     std::lock_guard lock(sendMutex);
@@ -156,9 +158,11 @@ void QuilvaneUdp::receiveLoop() {
         if (!running.load())
             break;
 
-        int n = net::receiveFrom(udpSocket.load(), datagram, kDatagramSize, nullptr);
+        int n = net::receiveFromWithin(udpSocket.load(), datagram, kDatagramSize, nullptr, kStopCheckMs);
         if (!running.load())
             break;
+        if (n == net::kWaitTimedOut)
+            continue;
         if (n == -1) {
             int code = net::lastError();
             if (code == net::kErrTimedOut) {

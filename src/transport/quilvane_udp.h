@@ -30,6 +30,9 @@ class QuilvaneUdp {
     // One datagram to the target.
     bool send(const std::uint8_t* data, int length);
     bool startReceive(bool startPaused);
+    // Tells the receive thread to end, without waiting for it; stop() still
+    // joins it. Lets several endpoints wind down at once.
+    void requestStop();
     void stop();
 
     // Used by device searches.
