@@ -164,13 +164,63 @@ bool sendAll(int fd, const uint8_t* bytes, size_t count, const GiveUp& giveUp) {
     return true;
 }
 
-bool sendDatagram(int fd, const uint8_t* bytes, size_t count, const sockaddr_in& to, const GiveUp& giveUp) {
-    while (sendto(fd, bytes, count, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
+bool sendDatagram(int fd, const uint8_t* bytes, size_t count, const sockaddr_in& to, const GiveUp& giveUp,
+                  unsigned interfaceIndex) {
+    iovec data{const_cast<uint8_t*>(bytes), count};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = const_cast<sockaddr_in*>(&to);
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    if (interfaceIndex != 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = static_cast<int>(interfaceIndex);
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    }
+    while (sendmsg(fd, &message, 0) < 0) {
         if (!waitForRoom(fd, giveUp)) {
             return false;
         }
     }
     return true;
+}
+
+void enableArrivalInterface(const Socket& socket) {
+    setInt(socket.fd(), IPPROTO_IP, IP_PKTINFO, 1);
+}
+
+void allowBroadcast(const Socket& socket) {
+    setInt(socket.fd(), SOL_SOCKET, SO_BROADCAST, 1);
+}
+
+ssize_t receiveDatagram(int fd, std::vector<uint8_t>& buffer, sockaddr_in& source, unsigned& interfaceIndex) {
+    iovec data{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
+    message.msg_name = &source;
+    message.msg_namelen = sizeof source;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd, &message, 0);
+    interfaceIndex = 0;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); n >= 0 && header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            interfaceIndex = static_cast<unsigned>(info.ipi_ifindex);
+        }
+    }
+    return n;
 }
 
 void resetConnection(Socket& socket) {

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "options.h"
 
@@ -51,7 +53,15 @@ using GiveUp = std::function<bool()>;
 // Sends every byte, waiting out a full send buffer; false on error or when
 // giveUp says so.
 bool sendAll(int fd, const uint8_t* bytes, size_t count, const GiveUp& giveUp);
-bool sendDatagram(int fd, const uint8_t* bytes, size_t count, const sockaddr_in& to, const GiveUp& giveUp);
+// interfaceIndex, when not 0, is the interface the datagram leaves by.
+bool sendDatagram(int fd, const uint8_t* bytes, size_t count, const sockaddr_in& to, const GiveUp& giveUp,
+                  unsigned interfaceIndex = 0);
+// For sockets that use receiveDatagram: each datagram tells the interface it
+// came in on.
+void enableArrivalInterface(const Socket& socket);
+void allowBroadcast(const Socket& socket);
+// One datagram: its length, or -1. interfaceIndex is 0 when unknown.
+ssize_t receiveDatagram(int fd, std::vector<uint8_t>& buffer, sockaddr_in& source, unsigned& interfaceIndex);
 // Closes with SO_LINGER 0 so that the peer sees a reset.
 void resetConnection(Socket& socket);
 

@@ -144,6 +144,9 @@ void validate(const Options& options) {
     if (!traffic && (options.echo || options.generate > 0 || options.fault != Fault::None)) {
         fail("--respond", "--echo, --generate and --fault need --tcp-listen, --tcp-connect or --udp");
     }
+    if (traffic && options.replyTo != ReplyTo::Unicast) {
+        fail("--reply-to", "only with --respond");
+    }
     if (traffic && !options.respond.empty()) {
         fail("--respond", "cannot be combined with another mode");
     }
@@ -181,6 +184,9 @@ ParseResult parseOptions(int argc, char** argv, Options& options, std::string& e
                                                      {"search-pelix", ResponderKind::SearchPelix},
                                                      {"probe-pelix", ResponderKind::ProbePelix},
                                                      {"probe-vci", ResponderKind::ProbeVci}};
+    const std::map<std::string, ReplyTo> replyTos{{"unicast", ReplyTo::Unicast},
+                                                  {"subnet-broadcast", ReplyTo::SubnetBroadcast},
+                                                  {"broadcast", ReplyTo::Broadcast}};
     const std::map<std::string, RecordKind> records{
         {"classic", RecordKind::Classic}, {"fd", RecordKind::Fd}, {"mixed", RecordKind::Mixed}};
 
@@ -291,6 +297,7 @@ ParseResult parseOptions(int argc, char** argv, Options& options, std::string& e
         {"--reply-count",
          [&](auto& o, auto& v) { s.replyCount = static_cast<unsigned>(parseUnsigned(o, v, 1000)); }},
         {"--reply-delay-ms", [&](auto& o, auto& v) { s.replyDelayMs = parseUnsigned(o, v, 60000); }},
+        {"--reply-to", [&](auto& o, auto& v) { s.replyTo = parseName(o, v, replyTos); }},
     };
 
     try {

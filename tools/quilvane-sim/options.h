@@ -18,6 +18,8 @@ enum class ReplyFault { None, WrongId, BadCrc, BadXor, Short, MalformedJson, Ove
 
 enum class ResponderKind { SearchJson, SearchPelix, ProbePelix, ProbeVci };
 
+enum class ReplyTo { Unicast, SubnetBroadcast, Broadcast };
+
 struct Endpoint {
     std::string host;  // dotted IPv4 text
     uint16_t port = 0;
@@ -73,6 +75,7 @@ struct Options {
     ReplyFault replyFault = ReplyFault::None;
     unsigned replyCount = 1;
     uint64_t replyDelayMs = 0;
+    ReplyTo replyTo = ReplyTo::Unicast;
 };
 
 enum class ParseResult { Run, Help, Error };

@@ -1,16 +1,18 @@
-// --respond: answers searches and probes on their UDP ports, always by
-// unicast to the request's source. Kinds that share a port share a socket;
-// all sockets are served by one poll loop.
+// --respond: answers searches and probes on their UDP ports, to the
+// request's source or by broadcast (--reply-to). Kinds that share a port
+// share a socket; all sockets are served by one poll loop.
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cstdio>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "device_replies.h"
 #include "modes.h"
 #include "net.h"
+#include "reply_destination.h"
 
 namespace sim {
 namespace {
@@ -24,7 +26,7 @@ struct Listener {
 struct PendingReply {
     RunControl::Clock::time_point due;
     size_t listener = 0;
-    sockaddr_in to{};
+    ReplyDestination destination;
     std::vector<uint8_t> bytes;
 };
 
@@ -81,6 +83,10 @@ bool openListeners(const Options& options, std::vector<Listener>& listeners) {
             std::fprintf(stderr, "quilvane-sim: cannot listen on interface %s\n", options.device.c_str());
             return false;
         }
+        enableArrivalInterface(socket);
+        if (options.replyTo != ReplyTo::Unicast) {
+            allowBroadcast(socket);
+        }
         listeners.push_back({std::move(socket), port, {kind}});
     }
     return true;
@@ -123,28 +129,38 @@ int runResponders(const Options& options, RunControl& control, Stats& stats) {
                 continue;
             }
             sockaddr_in source{};
-            socklen_t length = sizeof source;
-            ssize_t n = recvfrom(listeners[i].socket.fd(), buffer.data(), buffer.size(), 0,
-                                 reinterpret_cast<sockaddr*>(&source), &length);
+            unsigned arrival = 0;
+            const ssize_t n = receiveDatagram(listeners[i].socket.fd(), buffer, source, arrival);
             if (n < 0) {
                 continue;
             }
             control.noteTraffic();
             ++stats.receivedPackets;
             const std::vector<uint8_t> request(buffer.begin(), buffer.begin() + n);
-            const auto due = RunControl::Clock::now() + std::chrono::milliseconds(options.replyDelayMs);
+            std::vector<std::vector<uint8_t>> replies;
             for (ResponderKind kind : listeners[i].kinds) {
                 if (auto reply = replyTo(kind, request, options)) {
-                    for (unsigned copy = 0; copy < options.replyCount; ++copy) {
-                        pending.push_back({due, i, source, *reply});
-                    }
+                    replies.push_back(std::move(*reply));
+                }
+            }
+            std::string error;
+            std::optional<ReplyDestination> destination;
+            if (!replies.empty() &&
+                !(destination = replyDestination(options.replyTo, source, arrival, error))) {
+                std::fprintf(stderr, "quilvane-sim: %s\n", error.c_str());
+                continue;
+            }
+            const auto due = RunControl::Clock::now() + std::chrono::milliseconds(options.replyDelayMs);
+            for (const auto& reply : replies) {
+                for (unsigned copy = 0; copy < options.replyCount; ++copy) {
+                    pending.push_back({due, i, *destination, reply});
                 }
             }
         }
         while (!pending.empty() && pending.front().due <= RunControl::Clock::now()) {
             const PendingReply& reply = pending.front();
             if (sendDatagram(listeners[reply.listener].socket.fd(), reply.bytes.data(), reply.bytes.size(),
-                             reply.to, giveUp)) {
+                             reply.destination.to, giveUp, reply.destination.interfaceIndex)) {
                 ++stats.replies;
             }
             pending.pop_front();

@@ -16,7 +16,7 @@ Modes (exactly one):
   --connections N           TCP: clients to accept / connections to make (1).
   --udp ADDR:PORT           UDP; sends to --peer, else to the last sender.
   --peer ADDR:PORT          UDP destination.
-  --respond KIND[,KIND...]  answer searches and probes by unicast; kinds:
+  --respond KIND[,KIND...]  answer searches and probes (see --reply-to); kinds:
                             search-json, search-pelix (UDP port 10550),
                             probe-pelix (10551), probe-vci (58121).
 
@@ -72,6 +72,13 @@ Responders:
                             oversized-json (JSON text padded to 1024 bytes), none.
   --reply-count K           send each reply K times (1).
   --reply-delay-ms MS       wait before replying (0).
+  --reply-to unicast|subnet-broadcast|broadcast
+                            where replies go, always to the request's source
+                            port: its source address (unicast, default), the
+                            broadcast address of the interface it came in on,
+                            or 255.255.255.255 out of that interface. An
+                            interface without a broadcast address (loopback)
+                            gets no broadcast reply, only a line on stderr.
 
 Output:
   stdout: "ready MODE ADDRESS..." once the sockets are up, and at the end
