@@ -75,4 +75,34 @@ TEST(Probe, DeviceAnswersOnlyWithAGoodReplyAndEveryAdapterIsTriedOffSubnet) {
     }
 }
 
+// Devices that answer by broadcast, to their subnet's address or to
+// 255.255.255.255, out of their own side of the pair. Each adapter on that
+// pair hears each reply once: the device side's own address by the system's
+// local copy, the library side over the pair (see isolated_network.sh); the
+// other pair's adapters never do. So each device is found twice, and the
+// first pair's adapters come first.
+TEST(BroadcastReplies, HeardOnceByEachAdapterOnTheDevicesPairOnly) {
+    REQUIRE_NETWORK("two-adapters");
+    const std::string kinds = "search-json,search-pelix,probe-vci,probe-pelix";
+    for (const std::string replyTo : {"subnet-broadcast", "broadcast"}) {
+        SCOPED_TRACE(replyTo);
+        search();
+        Sims sims;
+        respond(sims, "qa1", kinds, {"--name", "a", "--device-id", kHexA, "--reply-to", replyTo});
+        respond(sims, "qb1", kinds, {"--name", "b", "--device-id", kHexB, "--reply-to", replyTo});
+        std::string names, ids;
+        for (const DeviceInfo& info : search())
+            names += info.name;
+        std::vector<PelixDeviceRecord> records(QUILVANE_MAX_SEARCH_RESULTS);
+        for (int i = 0, n = QUILVANE_SearchPELIX(records.data()); i < n; ++i)
+            ids += std::to_string(records[i].bytes[9]);
+        EXPECT_EQ(names, "aabb");
+        EXPECT_EQ(ids, "1122") << "the last byte of each device identifier";
+        EXPECT_EQ(QUILVANE_ProbeVCIDevice(kIdA, kDeviceA, 200), 1);
+        EXPECT_EQ(QUILVANE_ProbePELIXDevice(kIdA, kDeviceA, 200), 1);
+        EXPECT_EQ(QUILVANE_ProbeVCIDevice(kIdB, kDeviceB, 200), 1);
+        EXPECT_EQ(QUILVANE_ProbePELIXDevice(kIdB, kDeviceB, 200), 1);
+    }
+}
+
 }  // namespace

@@ -270,4 +270,23 @@ TEST(SimResponder, AnswersEachKindWithTheRightBytesAndEachReplyFaultBreaksOnlyIt
     close(fd);
 }
 
+// Broadcast replies leave only by the interface the request came in on, and
+// only if it has a broadcast address; loopback has none. (Bound to 127.0.0.1,
+// the simulator could not send by another interface even if this failed.)
+TEST(SimResponder, SendsNoBroadcastReplyToARequestFromLoopback) {
+    uint16_t port = 0;
+    const int fd = udpSocket(port);
+    for (const std::string replyTo : {"subnet-broadcast", "broadcast"}) {
+        SimProcess sim({"--respond=probe-vci", "--bind=127.0.0.1", "--vci-port=0", "--device-id=000000000000",
+                        "--reply-to=" + replyTo});
+        sendTo(fd, sim.readyPort(1), kVciRequestZeroId);
+        EXPECT_TRUE(sim.readUntil(
+            [&] { return sim.err().find("interface lo has no broadcast") != std::string::npos; }, 5000))
+            << replyTo << ": " << sim.err();
+        sim.interrupt(SIGTERM);
+        EXPECT_EQ(sim.summary()["replies"], 0u) << replyTo;
+    }
+    close(fd);
+}
+
 }  // namespace
