@@ -244,7 +244,8 @@ int receiveWithin(Socket s, void* buffer, int capacity, int milliseconds) {
 }
 
 int receiveFromWithin(Socket s, void* buffer, int capacity, Endpoint* from, int milliseconds) {
-    return receiveDatagramWithin(fd(s), buffer, capacity, from, milliseconds);
+    const int n = receiveDatagramWithin(fd(s), buffer, capacity, from, milliseconds);
+    return n == -1 ? fail(errno) : n;
 }
 
 int sendWithin(Socket s, const void* data, int length, int milliseconds) {

@@ -1,0 +1,75 @@
+// Input that Windows refuses, refused the same way on every build: a remote
+// address that does not parse (used as 0.0.0.0, which must never reach this
+// host) and a datagram longer than the receive buffer (reported, never cut).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "open_params.h"
+#include "quilvane_sdk.h"
+#include "test_wire.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+namespace {
+
+int countLines(const std::string& text, const std::string& line) {
+    std::istringstream lines(text);
+    int n = 0;
+    for (std::string l; std::getline(lines, l);)
+        n += l == line;
+    return n;
+}
+
+TEST(UnusableInput, RemoteAddressThatDoesNotParseNeverReachesThisHost) {
+    // Read as 0.0.0.0, a typo would connect to this listener on Linux.
+    std::uint16_t port = 0;
+    const int listener = tcpListen(port);
+    CaptureStderr();
+    auto params = openParams(QUILVANE_TCP_CLIENT, "", 0, "192.168.1.1O", port);
+    EXPECT_EQ(QUILVANE_Open(&params), -1);
+    const std::string err = GetCapturedStderr();
+    EXPECT_EQ(countLines(err, "Connect failed: 10049"), 3) << err;
+    closeSocket(listener);
+}
+
+TEST(UnusableInput, DatagramLongerThanTheReceiveBufferIsReportedNotCut) {
+    const std::uint16_t port = freePort(true);
+    auto params = openParams(QUILVANE_UDP, "127.0.0.1", port, "127.0.0.1", 9);
+    const int handle = QUILVANE_Open(&params);
+    ASSERT_GE(handle, 0);
+    std::uint16_t devicePort = 0;
+    const int device = udpSocket(devicePort);
+
+    CaptureStderr();
+    // Whole packets fill the first 2048 bytes: cut there, they would decode.
+    std::vector<std::uint8_t> tooLong;
+    for (std::uint32_t id = 1; tooLong.size() < 3000; ++id) {
+        const auto packet = buildPacket(1, {{1, 0, id, 0, 0, {1}}});
+        tooLong.insert(tooLong.end(), packet.begin(), packet.end());
+    }
+    sendTo(device, port, tooLong);
+    sendTo(device, port, buildPacket(1, {{1, 0, 0x7FF, 0, 0, {2}}}));
+
+    std::vector<CanFrame> got;
+    CanFrame frames[64];
+    for (int i = 0; i < 2000 && (got.empty() || got.back().id != 0x7FF); ++i) {
+        const int n = QUILVANE_Recv_CAN(0, 0, frames, 64);
+        got.insert(got.end(), frames, frames + (n > 0 ? n : 0));
+        if (n <= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(QUILVANE_Close(handle), 0);
+    const std::string err = GetCapturedStderr();
+    ASSERT_EQ(got.size(), 1u) << "nothing of the long datagram is decoded";
+    EXPECT_EQ(got[0].id, 0x7FFu);
+    EXPECT_EQ(countLines(err, "Receive error: 10040"), 1) << err;
+    closeSocket(device);
+}
+
+}  // namespace
