@@ -1,16 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need,
-# only those that are missing. 32-bit wine (the product is a 32-bit DLL)
-# needs the i386 architecture.
+# Installs the Debian packages of scripts/install-list.sh that are missing.
 set -euo pipefail
-packages=(
-  build-essential cmake pkg-config git
-  libcjson-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang-14 libfuzzer-14-dev libclang-rt-14-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 dpkg-dev iproute2 util-linux procps tshark
-  python3 python3-can
-)
+# shellcheck source=scripts/install-list.sh
+source "$(dirname "$0")/install-list.sh"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi

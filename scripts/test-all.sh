@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Everything CI checks: installs what is missing, builds, and runs every test
-# (native, with AddressSanitizer + UndefinedBehaviorSanitizer, with
+# Everything CI checks: installs what is missing, checks that the install
+# list names every package the scripts and tests call, builds, and runs every
+# test (native, with AddressSanitizer + UndefinedBehaviorSanitizer, with
 # ThreadSanitizer), the decoder fuzzer for a bounded time, and the Windows
 # DLLs under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/check-install-list.sh
 
 stage() { printf '\n=== %s ===\n' "$*"; }
 
