@@ -156,7 +156,10 @@ QUILVANE_API int QUILVANE_CALL QUILVANE_ProbeVCIDevice(const uint8_t* deviceId, 
  * each). A TCP server or UDP handle is returned even if its socket could not
  * be set up; the reason is written to standard error. */
 QUILVANE_API int QUILVANE_CALL QUILVANE_Open(const OpenParams* params);
-/* 0 when the handle's transport was stopped, -1 otherwise. */
+/* 0 when the handle's transport was stopped, -1 otherwise. Returns within
+ * about 50 ms whatever the device does; other calls do not wait for it,
+ * except QUILVANE_Open, which waits for closes under way. A QUILVANE_Send_CAN
+ * waiting for a device that does not read returns when its handle closes. */
 QUILVANE_API int QUILVANE_CALL QUILVANE_Close(int handle);
 
 /* Unused; always -1. Both names are one function. */
