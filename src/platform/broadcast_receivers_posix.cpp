@@ -54,8 +54,12 @@ bool findInterface(std::uint32_t address, Interface& found) {
             ntohl(reinterpret_cast<sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr) != address)
             continue;
         found.index = ::if_nametoindex(it->ifa_name);
-        if ((it->ifa_flags & IFF_BROADCAST) && it->ifa_broadaddr != nullptr)
-            found.broadcast = ntohl(reinterpret_cast<sockaddr_in*>(it->ifa_broadaddr)->sin_addr.s_addr);
+        // From the mask, as Windows has it: an address added without its
+        // broadcast address lists itself there.
+        const std::uint32_t mask =
+            it->ifa_netmask ? ntohl(reinterpret_cast<sockaddr_in*>(it->ifa_netmask)->sin_addr.s_addr) : ~0u;
+        if ((it->ifa_flags & IFF_BROADCAST) && mask < 0xFFFFFFFEu)
+            found.broadcast = address | ~mask;
         ok = found.index != 0;
     }
     ::freeifaddrs(list);
