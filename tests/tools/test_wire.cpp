@@ -1,10 +1,15 @@
 #include "test_wire.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -27,18 +32,72 @@ uint8_t xorOf(const uint8_t* bytes, size_t count) {
     return std::accumulate(bytes, bytes + count, uint8_t{0}, std::bit_xor<uint8_t>());
 }
 
+// The few calls in which Winsock differs. A socket fits in an int: Windows
+// handles carry 32 significant bits.
+#if defined(_WIN32)
+int openSocket(int type, bool nonBlocking = false) {
+    // Started once per process; the library starts its own use apart.
+    [[maybe_unused]] static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    const int fd = static_cast<int>(socket(AF_INET, type, 0));
+    u_long on = 1;
+    if (fd >= 0 && nonBlocking)
+        ioctlsocket(fd, FIONBIO, &on);
+    return fd;
+}
+int lastError() {
+    return WSAGetLastError();
+}
+constexpr int kConnectUnderWay = WSAEWOULDBLOCK;
+void closeRaw(int fd) {
+    closesocket(fd);
+}
+bool readable(int fd, int timeoutMs) {
+    WSAPOLLFD entry{static_cast<SOCKET>(fd), POLLIN, 0};
+    return WSAPoll(&entry, 1, timeoutMs) == 1;
+}
+void setReceiveTimeout(int fd, int seconds) {
+    const DWORD ms = static_cast<DWORD>(seconds) * 1000;
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+#else
+int openSocket(int type, bool nonBlocking = false) {
+    return socket(AF_INET, type | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+}
+int lastError() {
+    return errno;
+}
+constexpr int kConnectUnderWay = EINPROGRESS;
+void closeRaw(int fd) {
+    close(fd);
+}
+bool readable(int fd, int timeoutMs) {
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, timeoutMs) == 1;
+}
+void setReceiveTimeout(int fd, int seconds) {
+    timeval timeout{seconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+}
+#endif
+
 sockaddr_in loopback(uint16_t port) {
-    return sockaddr_in{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
 }
 
 int withTimeout(int fd) {
-    timeval timeout{10, 0};  // no test read may hang
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    setReceiveTimeout(fd, 10);  // no test read may hang
     return fd;
 }
 
 int boundSocket(int type, uint16_t& port) {
-    int fd = socket(AF_INET, type, 0);
+    int fd = openSocket(type);
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
@@ -86,21 +145,22 @@ std::vector<uint8_t> buildPacket(uint8_t type, const std::vector<WireFrame>& fra
     return packet({0x55, type, 0, 0}, payload);
 }
 
-int tcpListen(uint16_t& port) {
+int tcpListen(uint16_t& port, int backlog) {
     const int fd = boundSocket(SOCK_STREAM, port);
-    return listen(fd, 8) == 0 ? fd : throw std::runtime_error("listen failed");
+    return listen(fd, backlog) == 0 ? fd : throw std::runtime_error("listen failed");
 }
 
 int tcpConnect(uint16_t port, bool wait) {
-    const int fd = socket(AF_INET, SOCK_STREAM | (wait ? 0 : SOCK_NONBLOCK), 0);
+    const int fd = openSocket(SOCK_STREAM, !wait);
     const sockaddr_in address = loopback(port);
     const bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
-                           (!wait && errno == EINPROGRESS);
+                           (!wait && lastError() == kConnectUnderWay);
     return connected ? withTimeout(fd) : throw std::runtime_error("connect failed");
 }
 
 int tcpAccept(int listener) {
-    const int fd = accept(listener, nullptr, nullptr);  // the listener's read time-out bounds the wait
+    // A poll bounds the wait: Winsock's read time-out does not cover accept.
+    const int fd = readable(listener, 10000) ? static_cast<int>(accept(listener, nullptr, nullptr)) : -1;
     return fd >= 0 ? withTimeout(fd) : throw std::runtime_error("nobody connected");
 }
 
@@ -110,19 +170,21 @@ int udpSocket(uint16_t& port) {
 
 uint16_t freePort(bool udp) {
     uint16_t port = 0;
-    close(boundSocket(udp ? SOCK_DGRAM : SOCK_STREAM, port));
+    closeRaw(boundSocket(udp ? SOCK_DGRAM : SOCK_STREAM, port));
     return port;
 }
 
 void sendTo(int fd, uint16_t port, const std::vector<uint8_t>& bytes) {
     sockaddr_in address = loopback(port);
-    sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    sendto(fd, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
+           reinterpret_cast<sockaddr*>(&address), sizeof address);
 }
 
 std::vector<uint8_t> receiveDatagram(int fd, int timeoutMs) {
-    pollfd entry{fd, POLLIN, 0};
     std::vector<uint8_t> bytes(65536);
-    ssize_t n = poll(&entry, 1, timeoutMs) == 1 ? recv(fd, bytes.data(), bytes.size(), 0) : 0;
+    const int n = readable(fd, timeoutMs)
+                      ? static_cast<int>(recv(fd, reinterpret_cast<char*>(bytes.data()), 65536, 0))
+                      : 0;
     bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return bytes;
 }
@@ -130,18 +192,20 @@ std::vector<uint8_t> receiveDatagram(int fd, int timeoutMs) {
 std::vector<uint8_t> readToEnd(int fd, int* error) {
     std::vector<uint8_t> stream;
     uint8_t chunk[65536];
-    ssize_t n;
-    while ((n = recv(fd, chunk, sizeof chunk, 0)) > 0)
+    int n;
+    while ((n = static_cast<int>(recv(fd, reinterpret_cast<char*>(chunk), sizeof chunk, 0))) > 0)
         stream.insert(stream.end(), chunk, chunk + n);
     if (error != nullptr)
-        *error = n < 0 ? errno : 0;
+        *error = n < 0 ? lastError() : 0;
     return stream;
 }
 
 void readExactly(int fd, std::vector<uint8_t>& into, size_t count) {
     uint8_t chunk[4096];
     while (into.size() < count) {
-        ssize_t n = recv(fd, chunk, std::min(sizeof chunk, count - into.size()), 0);
+        const int n =
+            static_cast<int>(recv(fd, reinterpret_cast<char*>(chunk),
+                                  static_cast<int>(std::min(sizeof chunk, count - into.size())), 0));
         if (n <= 0)
             throw std::runtime_error("stream ended early");
         into.insert(into.end(), chunk, chunk + n);
@@ -149,16 +213,17 @@ void readExactly(int fd, std::vector<uint8_t>& into, size_t count) {
 }
 
 void sendBytes(int fd, const std::vector<uint8_t>& bytes) {
-    if (send(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+    const int size = static_cast<int>(bytes.size());
+    if (send(fd, reinterpret_cast<const char*>(bytes.data()), size, 0) != size)
         throw std::runtime_error("send failed");
 }
 
 void closeSocket(int fd) {
-    close(fd);
+    closeRaw(fd);
 }
 
 void resetAndClose(int fd) {
     linger hard{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(fd);
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+    closeRaw(fd);
 }

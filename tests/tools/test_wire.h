@@ -31,8 +31,9 @@ struct WirePacket {
 std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* rest = nullptr);
 std::vector<uint8_t> buildPacket(uint8_t type, const std::vector<WireFrame>& frames);
 
-// On 127.0.0.1; tcpListen and udpSocket bind a port the system chooses.
-int tcpListen(uint16_t& port);
+// On 127.0.0.1, with Winsock on Windows; tcpListen and udpSocket bind a port
+// the system chooses.
+int tcpListen(uint16_t& port, int backlog = 8);
 int tcpConnect(uint16_t port, bool wait = true);  // without waiting the connection may still be under way
 int tcpAccept(int listener);
 int udpSocket(uint16_t& port);
@@ -42,6 +43,7 @@ std::vector<uint8_t> receiveDatagram(int fd, int timeoutMs = 5000);  // empty af
 void sendBytes(int fd, const std::vector<uint8_t>& bytes);
 void closeSocket(int fd);
 void resetAndClose(int fd);  // the peer sees a reset, not an orderly end
-// Reads until the peer closes; `error` gets the errno of a failed read, else 0.
+// Reads until the peer closes; `error` gets the errno (on Windows the Winsock
+// code) of a failed read, else 0.
 std::vector<uint8_t> readToEnd(int fd, int* error = nullptr);
 void readExactly(int fd, std::vector<uint8_t>& into, size_t count);

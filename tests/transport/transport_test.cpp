@@ -1,26 +1,22 @@
-// The transports through the library's exports, end to end against the
+// The transports through the library's exports only, end to end against the
 // simulator or plain sockets on loopback, with the log lines they write:
 // TCP client and server, UDP, and connections coming and going under load.
+// The same program runs against the Windows DLL under wine.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <sstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "open_params.h"
+#include "process_counts.h"
 #include "quilvane_sdk.h"
-#include "registry/connection_registry.h"
 #include "sim_process.h"
 #include "test_wire.h"
-#include "transport/chunk_queue.h"
-#include "transport/quilvane_udp.h"
+#include "transport_support.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
@@ -29,32 +25,6 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-// Reads until `count` frames came or `seconds` passed; a queue that does not
-// exist yet answers at once, so empty answers are spaced out.
-std::vector<CanFrame> receiveFrames(int handle, int channel, std::size_t count, int seconds = 10) {
-    std::vector<CanFrame> got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    CanFrame buffer[256];
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-        const int n = QUILVANE_Recv_CAN(handle, channel, buffer, 256);
-        if (n < 0)
-            break;
-        if (n == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
-}
-
-// Lines of captured output equal to `line`, or only starting with it.
-int countLines(const std::string& text, const std::string& line, bool prefix = false) {
-    std::istringstream lines(text);
-    int n = 0;
-    for (std::string l; std::getline(lines, l);)
-        n += prefix ? l.starts_with(line) : l == line;
-    return n;
-}
-
 int openTcpClient(std::uint16_t port, std::uint16_t localPort = 0) {
     auto params = openParams(QUILVANE_TCP_CLIENT, "", localPort, "127.0.0.1", port);
     return QUILVANE_Open(&params);
@@ -62,19 +32,14 @@ int openTcpClient(std::uint16_t port, std::uint16_t localPort = 0) {
 
 // TCP client connections against the simulator playing the device.
 
-std::size_t entriesIn(const char* folder) {
-    auto it = std::filesystem::directory_iterator(folder);
-    return static_cast<std::size_t>(std::distance(it, std::filesystem::directory_iterator()));
-}
-
 TEST(TcpClient, SessionsMakeTheRoundTripThroughAnEchoingDeviceAndLeaveNothingBehind) {
     constexpr int kSessions = 200;
     SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--connections", std::to_string(kSessions), "--echo",
                     "--duration", "120"});
     const std::uint16_t port = sim.readyPort();
     QUILVANE_Init();
-    const std::size_t threads = entriesIn("/proc/self/task");
-    const std::size_t descriptors = entriesIn("/proc/self/fd");
+    const std::size_t threads = threadCount();
+    const std::size_t descriptors = descriptorCount();
 
     std::vector<CanFrame> sent = {makeFrame(0, {0x11, 0x22}), makeFrame(0xFFFFFFFF, {}, 1),
                                   makeFrame(0x18DAF110, std::vector<std::uint8_t>(64, 0xA5), 1)};
@@ -107,8 +72,8 @@ TEST(TcpClient, SessionsMakeTheRoundTripThroughAnEchoingDeviceAndLeaveNothingBeh
                                  "TCP Client disconnected"})
             EXPECT_EQ(countLines(out, line), 1) << line;
     }
-    EXPECT_EQ(entriesIn("/proc/self/task"), threads);
-    EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
+    EXPECT_EQ(threadCount(), threads);
+    EXPECT_EQ(descriptorCount(), descriptors);
 }
 
 // Every packet in two to four writes. (One byte a write could overrun the
@@ -154,8 +119,7 @@ TEST(TcpClient, RefusedConnectionMakesThreeAttemptsAndMovesTheLocalPort) {
 TEST(TcpClient, ConnectTimesOutWhenTheDeviceNeverAnswers) {
     // A listener whose accept queue is full drops further connection requests.
     std::uint16_t port = 0;
-    const int listener = tcpListen(port);
-    ASSERT_EQ(::listen(listener, 0), 0);
+    const int listener = tcpListen(port, 0);
     std::vector<int> fillers;
     for (int i = 0; i < 3; ++i)
         fillers.push_back(tcpConnect(port, false));
@@ -165,8 +129,8 @@ TEST(TcpClient, ConnectTimesOutWhenTheDeviceNeverAnswers) {
     const std::string err = GetCapturedStderr();
     EXPECT_EQ(countLines(err, "Connect timeout (3s)"), 3) << err;
     for (int fd : fillers)
-        ::close(fd);
-    ::close(listener);
+        closeSocket(fd);
+    closeSocket(listener);
 }
 
 TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
@@ -192,10 +156,8 @@ TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
         const int device = tcpAccept(listener);
         CaptureStdout();
         CaptureStderr();
-        linger hard{1, 0};
-        ::setsockopt(device, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        ::close(device);
-        ::close(listener);
+        resetAndClose(device);
+        closeSocket(listener);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reader sees the reset first
         const CanFrame frame = makeFrame(1, {1});
         for (int i = 0; i < 50; ++i) {
@@ -229,7 +191,7 @@ TEST(TcpClient, UndecodableFloodIsDroppedWithAMessageAndDecodingResumes) {
 int connectDevice(int handle, std::uint16_t port, std::uint32_t id) {
     const int fd = tcpConnect(port);
     const auto packet = buildPacket(1, {{1, 0, id, 0, 0, {0}}});
-    EXPECT_EQ(::send(fd, packet.data(), packet.size(), 0), static_cast<ssize_t>(packet.size()));
+    sendBytes(fd, packet);
     const auto got = receiveFrames(handle, 0, 1);
     EXPECT_TRUE(got.size() == 1 && got[0].id == id) << id;
     return fd;
@@ -249,19 +211,17 @@ TEST(TcpServer, DevicesShareOneHandleEachStreamOnItsOwnAndOneThatResetsIsDropped
     // A's packet arrives in two pieces with one of B's packets in between.
     const auto fromA = buildPacket(1, {{1, 0, 0xA1, 0, 0, {1}}});
     const auto fromB = buildPacket(0, {{0, 0, 0xB1, 0, 0, {2}}, {0, 0, 0xB2, 0, 0, {3}}});
-    ::send(a, fromA.data(), 40, 0);
+    sendBytes(a, {fromA.begin(), fromA.begin() + 40});
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ::send(b, fromB.data(), fromB.size(), 0);
+    sendBytes(b, fromB);
     auto got = receiveFrames(handle, 0, 2);
-    ::send(a, fromA.data() + 40, fromA.size() - 40, 0);
+    sendBytes(a, {fromA.begin() + 40, fromA.end()});
     for (const CanFrame& f : receiveFrames(handle, 0, 1))
         got.push_back(f);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(std::tuple(got[0].id, got[1].id, got[2].id), std::tuple(0xB1u, 0xB2u, 0xA1u));
 
-    linger hard{1, 0};
-    ::setsockopt(leaving, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    ::close(leaving);
+    resetAndClose(leaving);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the reset reaches the server
     // One send reaches every device left, byte for byte the same.
     const CanFrame frame = makeFrame(0x321, {9, 8, 7});
@@ -287,7 +247,7 @@ TEST(TcpServer, DevicesShareOneHandleEachStreamOnItsOwnAndOneThatResetsIsDropped
     EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "TCP Server stopped\n");
     for (const int fd : {a, b}) {
         EXPECT_TRUE(readToEnd(fd).empty());
-        ::close(fd);
+        closeSocket(fd);
     }
 }
 
@@ -302,20 +262,10 @@ TEST(TcpServer, PortInUseStillGivesAHandleThatSendsNowhere) {
     const CanFrame frame = makeFrame(1, {});
     EXPECT_EQ(QUILVANE_Send_CAN(handle, &frame), 0);
     EXPECT_EQ(QUILVANE_Close(handle), 0);
-    ::close(taken);
+    closeSocket(taken);
 }
 
-// UDP connections, and how the UDP endpoint sorts what it receives.
-
-// A search reply as a device sends it: rotated left by 2 bits.
-std::vector<std::uint8_t> jsonReply(const std::string& json) {
-    const std::string plain = std::string(4, '\0') + static_cast<char>(json.size() >> 8) +
-                              static_cast<char>(json.size()) + json + std::string(4, '\0');
-    std::vector<std::uint8_t> bytes;
-    for (const unsigned char b : plain)
-        bytes.push_back(static_cast<std::uint8_t>((b << 2) | (b >> 6)));
-    return bytes;
-}
+// UDP connections.
 
 TEST(Udp, FramesOfEveryUdpConnectionAreFiledUnderHandleZero) {
     auto placeholder = openParams(4);
@@ -346,71 +296,7 @@ TEST(Udp, FramesOfEveryUdpConnectionAreFiledUnderHandleZero) {
     EXPECT_EQ(countLines(out, "Receive thread stopped"), 1);
 }
 
-TEST(Udp, DatagramsAreSortedIntoSearchRepliesAndFrames) {
-    const std::uint16_t port = freePort(true);
-    auto params = openParams(QUILVANE_UDP, "127.0.0.1", port, "127.0.0.1", 9);
-    const int handle = QUILVANE_Open(&params);
-    auto udp = quilvane::ConnectionRegistry::instance()->udpOf(handle);
-    ASSERT_TRUE(udp);
-    std::uint16_t from = 0;
-    const int device = udpSocket(from);
-
-    CaptureStderr();
-    sendTo(device, port, jsonReply(R"({"ProMod":"QV-200","proname":"bench","IPv4":"10.1.2.3"})"));
-    sendTo(device, port, jsonReply("{not json"));
-    sendTo(device, port, jsonReply(std::string(1100, ' ')));  // too long for the text buffer
-    std::vector<std::uint8_t> pelix(29, 0x40);
-    const std::uint8_t head[] = {0x00, 0x08, 0x00, 0x08};  // 00 02 00 02 once rotated right
-    std::memcpy(pelix.data(), head, 4);
-    sendTo(device, port, pelix);
-    sendTo(device, port, jsonReply("{}" + std::string(17, ' ')));  // 29 bytes, yet a JSON reply
-    sendTo(device, port, buildPacket(1, {WireFrame{1, 0, 0x55, 0, 3, {1}}}));
-
-    // One thread reads the datagrams in order: once the last one's frame is
-    // there, the others are sorted.
-    EXPECT_EQ(receiveFrames(0, 3, 1).size(), 1u) << "CAN traffic is decoded";
-    ASSERT_EQ(udp->deviceInfoResults().size(), 3u);
-    const auto infos = udp->deviceInfoResults();
-    EXPECT_STREQ(infos[0].model, "QV-200");
-    EXPECT_STREQ(infos[0].name, "bench");
-    EXPECT_EQ(infos[0].ipv4[3], 3);
-    EXPECT_EQ(infos[1].model[0], '\0') << "a reply that does not parse gives a record of zeros";
-    const auto records = udp->pelixResults();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].bytes[3], 0x02);
-    EXPECT_EQ(records[0].bytes[4], 0x10);
-
-    const std::string err = GetCapturedStderr();
-    EXPECT_EQ(countLines(err, "JSON parse error: ", true), 1) << err;
-    EXPECT_EQ(countLines(err, "Search reply too long, dropped: 1100"), 1) << err;
-    ::close(device);
-    QUILVANE_Close(handle);
-}
-
-TEST(Udp, SendNeedsASocketAndATarget) {
-    std::uint16_t port = 0;
-    const int taken = udpSocket(port);
-    CaptureStderr();
-    quilvane::QuilvaneUdp unbound;
-    EXPECT_FALSE(unbound.initialize("127.0.0.1", port));
-    const std::uint8_t byte = 0;
-    EXPECT_FALSE(unbound.send(&byte, 1));
-    EXPECT_FALSE(unbound.startReceive(false));
-
-    quilvane::QuilvaneUdp untargeted;
-    ASSERT_TRUE(untargeted.initialize("", 0));
-    EXPECT_FALSE(untargeted.send(&byte, 1));
-    EXPECT_TRUE(untargeted.startReceive(true));
-    EXPECT_TRUE(untargeted.startReceive(false)) << "a second start changes nothing";
-    untargeted.stop();
-    EXPECT_FALSE(untargeted.send(&byte, 1));
-    EXPECT_EQ(GetCapturedStderr(),
-              "Bind failed: 10048\nSocket not initialized\nSocket not initialized\nTarget not set\n"
-              "Socket not initialized\n");
-    ::close(taken);
-}
-
-// Connections under load, and the chunk queue.
+// Connections under load.
 
 TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
     constexpr std::uint32_t kFrames = 300;
@@ -452,20 +338,6 @@ TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
     GetCapturedStdout();
     EXPECT_EQ(received, std::vector<std::uint32_t>(3, kFrames));
     EXPECT_GT(churned, 0);
-}
-
-TEST(ChunkQueue, DropsBeyondItsBoundAndDrainsBeforeStopping) {
-    quilvane::ChunkQueue<int> queue;
-    int dropped = 0;
-    for (int i = 0; i < 1002; ++i)
-        queue.push(int{i}, true, [&] { ++dropped; });
-    EXPECT_EQ(dropped, 2);
-    std::atomic<bool> running{false};
-    int chunk = -1;
-    ASSERT_TRUE(queue.waitPop(chunk, running)) << "a queued chunk is handed out after the stop";
-    EXPECT_EQ(chunk, 0);
-    queue.clear();
-    EXPECT_FALSE(queue.waitPop(chunk, running));
 }
 
 }  // namespace

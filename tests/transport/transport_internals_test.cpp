@@ -1,0 +1,112 @@
+// The transports' internals that the exports do not show: how the UDP
+// endpoint sorts what it receives, its checks before sending, and the
+// receive threads' bounded chunk queue. Linux only: it links quilvane_core.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "open_params.h"
+#include "quilvane_sdk.h"
+#include "registry/connection_registry.h"
+#include "test_wire.h"
+#include "transport/chunk_queue.h"
+#include "transport/quilvane_udp.h"
+#include "transport_support.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+namespace {
+
+// A search reply as a device sends it: rotated left by 2 bits.
+std::vector<std::uint8_t> jsonReply(const std::string& json) {
+    const std::string plain = std::string(4, '\0') + static_cast<char>(json.size() >> 8) +
+                              static_cast<char>(json.size()) + json + std::string(4, '\0');
+    std::vector<std::uint8_t> bytes;
+    for (const unsigned char b : plain)
+        bytes.push_back(static_cast<std::uint8_t>((b << 2) | (b >> 6)));
+    return bytes;
+}
+
+TEST(Udp, DatagramsAreSortedIntoSearchRepliesAndFrames) {
+    const std::uint16_t port = freePort(true);
+    auto params = openParams(QUILVANE_UDP, "127.0.0.1", port, "127.0.0.1", 9);
+    const int handle = QUILVANE_Open(&params);
+    auto udp = quilvane::ConnectionRegistry::instance()->udpOf(handle);
+    ASSERT_TRUE(udp);
+    std::uint16_t from = 0;
+    const int device = udpSocket(from);
+
+    CaptureStderr();
+    sendTo(device, port, jsonReply(R"({"ProMod":"QV-200","proname":"bench","IPv4":"10.1.2.3"})"));
+    sendTo(device, port, jsonReply("{not json"));
+    sendTo(device, port, jsonReply(std::string(1100, ' ')));  // too long for the text buffer
+    std::vector<std::uint8_t> pelix(29, 0x40);
+    const std::uint8_t head[] = {0x00, 0x08, 0x00, 0x08};  // 00 02 00 02 once rotated right
+    std::memcpy(pelix.data(), head, 4);
+    sendTo(device, port, pelix);
+    sendTo(device, port, jsonReply("{}" + std::string(17, ' ')));  // 29 bytes, yet a JSON reply
+    sendTo(device, port, buildPacket(1, {WireFrame{1, 0, 0x55, 0, 3, {1}}}));
+
+    // One thread reads the datagrams in order: once the last one's frame is
+    // there, the others are sorted.
+    EXPECT_EQ(receiveFrames(0, 3, 1).size(), 1u) << "CAN traffic is decoded";
+    ASSERT_EQ(udp->deviceInfoResults().size(), 3u);
+    const auto infos = udp->deviceInfoResults();
+    EXPECT_STREQ(infos[0].model, "QV-200");
+    EXPECT_STREQ(infos[0].name, "bench");
+    EXPECT_EQ(infos[0].ipv4[3], 3);
+    EXPECT_EQ(infos[1].model[0], '\0') << "a reply that does not parse gives a record of zeros";
+    const auto records = udp->pelixResults();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].bytes[3], 0x02);
+    EXPECT_EQ(records[0].bytes[4], 0x10);
+
+    const std::string err = GetCapturedStderr();
+    EXPECT_EQ(countLines(err, "JSON parse error: ", true), 1) << err;
+    EXPECT_EQ(countLines(err, "Search reply too long, dropped: 1100"), 1) << err;
+    closeSocket(device);
+    QUILVANE_Close(handle);
+}
+
+TEST(Udp, SendNeedsASocketAndATarget) {
+    std::uint16_t port = 0;
+    const int taken = udpSocket(port);
+    CaptureStderr();
+    quilvane::QuilvaneUdp unbound;
+    EXPECT_FALSE(unbound.initialize("127.0.0.1", port));
+    const std::uint8_t byte = 0;
+    EXPECT_FALSE(unbound.send(&byte, 1));
+    EXPECT_FALSE(unbound.startReceive(false));
+
+    quilvane::QuilvaneUdp untargeted;
+    ASSERT_TRUE(untargeted.initialize("", 0));
+    EXPECT_FALSE(untargeted.send(&byte, 1));
+    EXPECT_TRUE(untargeted.startReceive(true));
+    EXPECT_TRUE(untargeted.startReceive(false)) << "a second start changes nothing";
+    untargeted.stop();
+    EXPECT_FALSE(untargeted.send(&byte, 1));
+    EXPECT_EQ(GetCapturedStderr(),
+              "Bind failed: 10048\nSocket not initialized\nSocket not initialized\nTarget not set\n"
+              "Socket not initialized\n");
+    closeSocket(taken);
+}
+
+TEST(ChunkQueue, DropsBeyondItsBoundAndDrainsBeforeStopping) {
+    quilvane::ChunkQueue<int> queue;
+    int dropped = 0;
+    for (int i = 0; i < 1002; ++i)
+        queue.push(int{i}, true, [&] { ++dropped; });
+    EXPECT_EQ(dropped, 2);
+    std::atomic<bool> running{false};
+    int chunk = -1;
+    ASSERT_TRUE(queue.waitPop(chunk, running)) << "a queued chunk is handed out after the stop";
+    EXPECT_EQ(chunk, 0);
+    queue.clear();
+    EXPECT_FALSE(queue.waitPop(chunk, running));
+}
+
+}  // namespace
