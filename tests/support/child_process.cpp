@@ -110,6 +110,10 @@ bool ChildProcess::readUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
+bool ChildProcess::streamsOpen() const {
+    return fds_[0] >= 0 || fds_[1] >= 0;
+}
+
 void ChildProcess::interrupt(int signal) {
     if (pid_ > 0)
         kill(pid_, signal);

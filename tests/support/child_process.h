@@ -1,6 +1,12 @@
 // A program run as a child process, with its standard output and standard
 // error collected through pipes. The child is killed and reaped on
 // destruction, so a failed assertion never leaves it running.
+//
+// In a Windows test program under wine the child is a Linux program, which
+// wine cannot start and watch reliably: sim_broker (a Linux process beside
+// the test, found by QUILVANE_SIM_BROKER_PORT) runs it and relays its output,
+// signals and exit status. Only the simulator can be run so, without
+// SpawnOptions.
 #pragma once
 
 #include <sys/types.h>
@@ -28,6 +34,7 @@ class ChildProcess {
     // Reads output until `done` holds; false if time ran out, or the child closed
     // both streams, first.
     bool readUntil(const std::function<bool()>& done, int timeoutMs);
+    bool streamsOpen() const;  // until the child has closed both
     void interrupt(int signal = SIGINT);
     // Collects until the child exits, killing it after `timeoutMs`; its exit
     // status, or 128 + the signal that ended it. Later calls return the same.
@@ -39,8 +46,15 @@ class ChildProcess {
   private:
     void collect(int waitMs);  // waits up to `waitMs` for output, then reads all there is
 
+#if defined(_WIN32)
+    int broker_ = -1;        // the connection to sim_broker
+    std::string received_;   // the start of a message not yet complete
+    bool exited_ = false;    // the exit status came
+    bool finished_ = false;  // finish() has returned
+#else
     pid_t pid_ = -1;
     int fds_[2] = {-1, -1};  // standard output, standard error
+#endif
     std::string out_;
     std::string err_;
     int status_ = -1;
