@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The command isolated_network.sh runs inside its private network namespace
+# for a Windows program that broadcasts:
+#
+#   isolated_network.sh isolated_wine.sh --prefix=WINEPREFIX --check=ADAPTER_CHECK
+#                       [--sim=PATH --broker=PATH] PROGRAM [ARGUMENT...]
+#
+# Wine makes every socket in the wineserver, so the wineserver must start in
+# here too: the prepared prefix is copied to a fresh folder, whose new
+# wineserver starts at the first program run below. Before PROGRAM runs,
+# adapter_check must show that the library binds only this network's
+# addresses (its "Bound to ADDRESS:PORT" lines): nothing may broadcast on the
+# machine's real adapters.
+set -euo pipefail
+here=$(dirname "$0")
+prefix='' check='' pass=()
+while [[ ${1-} == --*=* ]]; do
+  case $1 in
+    --prefix=*) prefix=${1#*=} ;;
+    --check=*) check=${1#*=} ;;
+    *) pass+=("$1") ;;
+  esac
+  shift
+done
+if [ -z "$prefix" ] || [ -z "$check" ] || [ $# = 0 ]; then
+  echo "usage: isolated_wine.sh --prefix=WINEPREFIX --check=ADAPTER_CHECK [--sim=PATH --broker=PATH] PROGRAM" >&2
+  exit 2
+fi
+
+fresh=$(mktemp -d "${prefix%/}.isolated.XXXXXX")
+trap 'WINEPREFIX=$fresh wineserver -k 2>/dev/null || true; rm -rf "$fresh"' EXIT
+# Hard links, as a copy would take seconds and 1.3 GB: wine replaces the
+# files it changes rather than writing into them; the registry files are
+# copied all the same. The "wineserver" file names the running server's
+# folder: left out, so that this prefix gets a server of its own.
+cp -al "$prefix/." "$fresh/"
+rm -f "$fresh/wineserver" "$fresh"/*.reg
+cp "$prefix"/*.reg "$fresh/"
+
+listed=$("$here/wine_run.sh" --prefix="$fresh" "$check")
+echo "$listed"
+if ! grep -q '^adapters listed' <<<"$listed"; then
+  echo "FAILED: adapter_check did not run" >&2
+  exit 1
+fi
+outside=$(grep '^Bound to ' <<<"$listed" | grep -v '^Bound to 198\.51\.100\.[0-9]*:' || true)
+if [ -n "$outside" ]; then
+  echo "FAILED: the library would use adapters outside the private network:" >&2
+  echo "$outside" >&2
+  exit 1
+fi
+if [ "${QUILVANE_NETWORK-}" = two-adapters ] && ! grep -q '^Bound to ' <<<"$listed"; then
+  echo "FAILED: wine sees none of the private network's adapters" >&2
+  exit 1
+fi
+"$here/wine_run.sh" --prefix="$fresh" "${pass[@]}" "$@"

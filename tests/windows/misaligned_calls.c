@@ -1,0 +1,108 @@
+/* Calls every export of the 32-bit DLL once through call_misaligned, with
+ * the stack aligned to 4 bytes only: code that assumes the 16 bytes GCC
+ * keeps by default (aligned SSE spills) crashes. A TCP client connection to
+ * a socket of this program carries a frame each way; the searches and probes
+ * broadcast, so the program runs only inside isolated_network.sh. Prints
+ * "all N calls returned" and exits 0, or names the first failed check. */
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <winsock2.h>
+
+#include "quilvane_sdk.h"
+
+uint32_t call_misaligned(const void* function, int count, const uint32_t* args); /* misaligned_call.S */
+uint32_t esp_at_call(void);
+
+static int calls;
+
+static uint32_t call(const void* function, int count, const uint32_t* args) {
+    ++calls;
+    return call_misaligned(function, count, args);
+}
+
+#define CALL0(name) call((const void*)(name), 0, NULL)
+#define CALL(name, ...) \
+    call((const void*)(name), sizeof((uint32_t[]){__VA_ARGS__}) / 4, (const uint32_t[]){__VA_ARGS__})
+#define P(pointer) ((uint32_t)(uintptr_t)(pointer))
+
+static int fail(const char* what) {
+    printf("FAILED: %s\n", what);
+    return 1;
+}
+
+/* One FD record from the device: 87 bytes, the frame's id 0x321. */
+static void devicePacket(uint8_t packet[87]) {
+    memset(packet, 0, 87);
+    packet[0] = 0x55;
+    packet[1] = 1;
+    packet[5] = 80;
+    packet[6 + 10] = 0x03;
+    packet[6 + 11] = 0x21;
+    packet[6 + 15] = 1;
+    for (int i = 0; i < 86; ++i)
+        packet[86] ^= packet[i];
+}
+
+int main(void) {
+    if (call_misaligned((const void*)esp_at_call, 0, NULL) % 16 != 4)
+        return fail("the thunk does not misalign the stack");
+
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    struct sockaddr_in address = {.sin_family = AF_INET, .sin_addr.s_addr = htonl(INADDR_LOOPBACK)};
+    int length = sizeof address;
+    if (bind(listener, (struct sockaddr*)&address, length) != 0 || listen(listener, 1) != 0 ||
+        getsockname(listener, (struct sockaddr*)&address, &length) != 0)
+        return fail("no listening socket");
+
+    CALL0(QUILVANE_Init);
+    OpenParams params = {
+        .type = QUILVANE_TCP_CLIENT, .remoteIp = "127.0.0.1", .remotePort = ntohs(address.sin_port)};
+    const int handle = (int)CALL(QUILVANE_Open, P(&params));
+    if (handle < 0)
+        return fail("QUILVANE_Open");
+    SOCKET device = accept(listener, NULL, NULL);
+    CanFrame frame = {.id = 0x123, .dataLength = 12, .data = {1, 2, 3}};
+    if ((int)CALL(QUILVANE_Send_CAN, P(handle), P(&frame)) != 0)
+        return fail("QUILVANE_Send_CAN");
+    char sent[256];
+    if (recv(device, sent, sizeof sent, 0) <= 0)
+        return fail("the frame did not arrive");
+    uint8_t packet[87];
+    devicePacket(packet);
+    send(device, (const char*)packet, sizeof packet, 0);
+    CanFrame received = {0};
+    int got = 0;
+    for (int tries = 0; tries < 2000 && got == 0; ++tries) {
+        got = (int)CALL(QUILVANE_Recv_CAN, P(handle), 0, P(&received), 1);
+        if (got == 0)
+            Sleep(1);
+    }
+    if (got != 1 || received.id != 0x321)
+        return fail("QUILVANE_Recv_CAN");
+    CALL(QUILVANE_Get_Send_Queue_Size, P(handle));
+    CALL(QUILVANE_Clear_Buffer, P(handle));
+    CALL(QUILVANE_Clear_Send_Buffer, P(handle));
+    CALL0(QUILVANE_Recv);
+    CALL0(QUILVANE_Send);
+    CALL0(QUILVANE_TimerSend_CAN);
+
+    static DeviceInfo devices[QUILVANE_MAX_SEARCH_RESULTS];
+    static PelixDeviceRecord records[QUILVANE_MAX_SEARCH_RESULTS];
+    const uint8_t id[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x01};
+    const uint8_t nobody[4] = {198, 51, 100, 99};
+    CALL(QUILVANE_Search, P(devices));
+    CALL(QUILVANE_SearchPELIX, P(records));
+    CALL(QUILVANE_ProbeVCIDevice, P(id), P(nobody), 50);
+    CALL(QUILVANE_ProbePELIXDevice, P(id), P(nobody), 50);
+
+    if ((int)CALL(QUILVANE_Close, P(handle)) != 0)
+        return fail("QUILVANE_Close");
+    CALL0(QUILVANE_Exit);
+    closesocket(device);
+    closesocket(listener);
+    printf("all %d calls returned\n", calls);
+    return 0;
+}
