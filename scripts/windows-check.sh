@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
 # Cross-builds QUILVANE_SDK.dll for i686 (the product) and x86_64, checks
-# that each exports exactly the public names, and runs the x86_64 DLL under
-# wine: the C check program, then one frame exchanged with the simulator.
+# that each exports exactly the public names, and runs under wine, for each
+# architecture against its own DLL: the C check program (one frame exchanged
+# with the simulator), and every test that uses only the public exports,
+# each test case a wine process of its own with a time limit (ctest in the
+# Windows build folder). Searches, probes and the i686 misaligned-stack calls
+# run inside a private network namespace. The simulator and sim_broker are
+# Linux programs from the native build (QUILVANE_NATIVE_BUILD, default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cjson=$(bash cmake/fetch-cjson-source.sh third_party)
 expected=$(grep -E '^\s+QUILVANE_' src/api/QUILVANE_SDK.def | tr -d ' ' | sort)
+native=${QUILVANE_NATIVE_BUILD:-build}
+prefix=$PWD/build-windows-x86_64/wineprefix
+started=$SECONDS
+
+[ -f "$native/CMakeCache.txt" ] || cmake -S . -B "$native" -DQUILVANE_WERROR=ON >/dev/null
+cmake --build "$native" -j2 --target quilvane-sim sim_broker >/dev/null
+sim=$PWD/$native/tools/quilvane-sim/quilvane-sim
+broker=$PWD/$native/tests/tools/sim_broker
 
 for arch in i686 x86_64; do
   dir=build-windows-$arch
   cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-$arch.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DQUILVANE_CJSON_SOURCE_DIR="$PWD/$cjson" -DQUILVANE_WERROR=ON >/dev/null
+    -DQUILVANE_CJSON_SOURCE_DIR="$PWD/$cjson" -DQUILVANE_WERROR=ON -DQUILVANE_WINEPREFIX="$prefix" \
+    -DQUILVANE_TEST_SIM="$sim" -DQUILVANE_SIM_BROKER="$broker" >/dev/null
   cmake --build "$dir" -j2 >/dev/null
   exported=$($arch-w64-mingw32-objdump -p "$dir/src/QUILVANE_SDK.dll" |
     sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -E '^\s+\[' | grep -oE '\] \S+' | cut -c3- | sort)
@@ -22,18 +36,43 @@ for arch in i686 x86_64; do
   echo "$arch DLL exports exactly the $(echo "$expected" | wc -l) public names"
 done
 
-export WINEPREFIX="$PWD/build-windows-x86_64/wineprefix" WINEDEBUG=-all
-sim=build/tools/quilvane-sim/quilvane-sim
-args=()
-if [ -x "$sim" ]; then
-  # The simulator plays the device on loopback; the DLL connects to it.
-  ready=$(mktemp)
-  "$sim" --tcp-listen 127.0.0.1:0 --echo --duration 60 --idle-ms 2000 >"$ready" &
+# A 64-bit prefix made afresh; it runs the i686 programs too (wine32).
+export WINEPREFIX=$prefix WINEDEBUG=-all
+wineserver -k 2>/dev/null || true
+rm -rf "$prefix"
+WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1
+wineserver -w
+scratch=$(mktemp -d)
+simpid=''
+trap '[ -z "$simpid" ] || kill "$simpid" 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$scratch"' EXIT
+
+# The C check program first; the simulator plays the device on loopback.
+for arch in i686 x86_64; do
+  "$sim" --tcp-listen 127.0.0.1:0 --echo --duration 60 --idle-ms 2000 >"$scratch/ready" &
   simpid=$!
-  trap 'kill $simpid 2>/dev/null || true; rm -f "$ready"' EXIT
-  for _ in $(seq 100); do grep -q '^ready' "$ready" && break; sleep 0.1; done
-  args+=("$(sed -n 's/^ready .*:\([0-9]*\)$/\1/p' "$ready")")
-fi
-(cd build-windows-x86_64/src && wine dll_check.exe "${args[@]}") | tee /tmp/dll_check.$$ | grep -E 'passed|FAILED'
-grep -q ' 0 failed' /tmp/dll_check.$$
-rm -f /tmp/dll_check.$$
+  for _ in $(seq 100); do grep -q '^ready' "$scratch/ready" && break; sleep 0.1; done
+  port=$(sed -n 's/^ready .*:\([0-9]*\)$/\1/p' "$scratch/ready")
+  (cd build-windows-$arch/src && wine dll_check.exe "$port") >"$scratch/dll_check" || true
+  kill "$simpid" 2>/dev/null || true
+  wait "$simpid" 2>/dev/null || true
+  simpid=''
+  grep -E 'passed|FAILED' "$scratch/dll_check" | sed "s/^/$arch dll_check: /"
+  grep -q ' 0 failed' "$scratch/dll_check" || { echo "FAILED: $arch dll_check"; exit 1; }
+done
+
+failed=0
+for arch in i686 x86_64; do
+  echo "--- $arch tests under wine"
+  # Wine without its 32-bit part runs an i686 program as nothing: no test
+  # case would be found. Every program must list its own.
+  cases=$(cd build-windows-$arch && ctest -N | grep -c 'Test *#[0-9]*: [A-Za-z]*\.' || true)
+  if [ "$cases" = 0 ]; then
+    echo "FAILED: the $arch programs listed no test cases: did they run under wine?"
+    failed=1
+    continue
+  fi
+  (cd build-windows-$arch && ctest --output-on-failure -j2) 2>&1 | tee "$scratch/ctest" || true
+  grep -q '^100% tests passed' "$scratch/ctest" || failed=1
+done
+echo "Windows checks took $((SECONDS - started)) s"
+[ "$failed" = 0 ] || { echo "FAILED: Windows tests"; exit 1; }
