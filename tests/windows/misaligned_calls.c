@@ -1,9 +1,10 @@
-/* Calls every export of the 32-bit DLL once through call_misaligned, with
- * the stack aligned to 4 bytes only: code that assumes the 16 bytes GCC
- * keeps by default (aligned SSE spills) crashes. A TCP client connection to
- * a socket of this program carries a frame each way; the searches and probes
- * broadcast, so the program runs only inside isolated_network.sh. Prints
- * "all N calls returned" and exits 0, or names the first failed check. */
+/* Calls every export of the 32-bit DLL through call_misaligned, with the
+ * stack aligned to 4 bytes only: code built to expect 16 (aligned SSE
+ * spills without realigning, as -mincoming-stack-boundary=4 gives) crashes.
+ * A TCP client connection to a socket of this program carries a frame each
+ * way; the searches and probes broadcast, so the program runs only inside
+ * isolated_network.sh. Prints "all N calls returned" and exits 0, or names
+ * the first failed check. */
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
