@@ -40,8 +40,8 @@ done
 export WINEPREFIX=$prefix WINEDEBUG=-all
 wineserver -k 2>/dev/null || true
 rm -rf "$prefix"
-WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1
-wineserver -w
+WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 wineboot --init >/dev/null 2>&1
+timeout 60 wineserver -w
 scratch=$(mktemp -d)
 simpid=''
 trap '[ -z "$simpid" ] || kill "$simpid" 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$scratch"' EXIT
@@ -52,7 +52,7 @@ for arch in i686 x86_64; do
   simpid=$!
   for _ in $(seq 100); do grep -q '^ready' "$scratch/ready" && break; sleep 0.1; done
   port=$(sed -n 's/^ready .*:\([0-9]*\)$/\1/p' "$scratch/ready")
-  (cd build-windows-$arch/src && wine dll_check.exe "$port") >"$scratch/dll_check" || true
+  (cd build-windows-$arch/src && timeout -k 5 120 wine dll_check.exe "$port") >"$scratch/dll_check" || true
   kill "$simpid" 2>/dev/null || true
   wait "$simpid" 2>/dev/null || true
   simpid=''
