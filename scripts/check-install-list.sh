@@ -18,7 +18,7 @@ commands=(
   cmake ctest cc c++ make pkg-config                            # builds, installed_package.sh
   clang-14 clang++-14                                           # fuzz.sh
   {i686,x86_64}-w64-mingw32-{gcc-posix,g++-posix,windres,objdump} # cmake/toolchain-*, windows-check.sh
-  wine                                                          # windows-check.sh
+  wine wineserver wineboot                                      # windows-check.sh, tests/windows
   apt-get dpkg-source patch xz                                  # apt-get source in fetch-cjson-source.sh
   unshare ip sysctl                                             # isolated_network.sh, dissector_test.sh
   tshark dumpcap                                                # dissector_test.sh, wire.py

@@ -95,6 +95,11 @@ bool listenOn(Socket s) {
 }
 
 int connectTo(Socket s, const Endpoint& remote) {
+    // Windows refuses these itself; wine would pass them on to the host.
+    if (remote.address == 0 || remote.port == 0) {
+        ::WSASetLastError(WSAEADDRNOTAVAIL);
+        return -1;
+    }
     sockaddr_in a = toSockaddr(remote);
     return ::connect(raw(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : -1;
 }

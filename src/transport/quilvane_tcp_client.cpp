@@ -83,7 +83,6 @@ int QuilvaneTcpClient::connectToServer() {
 int QuilvaneTcpClient::send(const std::uint8_t* data, int length) {
     int sent = 0;
     {
-        std::shared_lock lifetime(socketLifetime);
         std::lock_guard whole(sendMutex);
         const net::Socket s = sock.load();
         if (!connected.load() || s == net::kInvalidSocket)
@@ -133,7 +132,7 @@ void QuilvaneTcpClient::disconnect() {
     if (processThread.joinable())
         processThread.join();
     {
-        std::unique_lock lifetime(socketLifetime);
+        std::lock_guard lock(sendMutex);
         net::closeSocket(sock.exchange(net::kInvalidSocket));
     }
 

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,10 +60,10 @@ class QuilvaneTcpClient {
     std::atomic<bool> live{false};
     std::thread receiveThread;
     std::thread processThread;
-    // Senders share it; disconnect takes it alone to release the socket, so
-    // a send never writes to a descriptor that was closed and handed out again.
-    std::shared_mutex socketLifetime;
-    // A packet that leaves in pieces is never interleaved with another's.
+    // Held by a send for its whole packet, so a packet that leaves in pieces
+    // is never interleaved with another's; disconnect takes it to release
+    // the socket, so a send never writes to a descriptor that was closed and
+    // handed out again.
     std::mutex sendMutex;
     ChunkQueue<ReceivedChunk> chunkQueue;
     std::mutex cacheMutex;

@@ -98,6 +98,13 @@ int withTimeout(int fd) {
 
 int boundSocket(int type, uint16_t& port) {
     int fd = openSocket(type);
+#if defined(_WIN32)
+    // Windows lets a socket with SO_REUSEADDR take over a port in use unless
+    // its holder forbids it; Linux never does.
+    const int exclusive = 1;
+    setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
+#endif
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
