@@ -17,8 +17,8 @@ for build in native i686 x86_64; do
     run=(wine "build-windows-$build/src/close_times.exe")
   fi
   echo "== $build"
-  "${run[@]}" "$tries" 2>&1 >/dev/null | grep '^close: '
-  exits=$(for _ in $(seq "$tries"); do "${run[@]}" exit 2>&1 >/dev/null | sed -n 's/^close: exit \(.*\) ms$/\1/p'; done)
+  "${run[@]}" "$tries" 2>&1 >/dev/null | tr -d '\r' | grep '^close: '
+  exits=$(for _ in $(seq "$tries"); do "${run[@]}" exit 2>&1 >/dev/null | tr -d '\r' | sed -n 's/^close: exit \(.*\) ms$/\1/p'; done)
   sort -n <<<"$exits" | awk -v n="$tries" '{ t[NR] = $1 } END {
     printf "close: %-44s median %7.1f ms   worst %7.1f ms   (%d tries)\n", "exit, one connection of each type", t[int(NR / 2) + 1], t[NR], NR }'
 done

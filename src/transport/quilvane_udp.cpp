@@ -112,6 +112,11 @@ void QuilvaneUdp::requestStop() {
         std::lock_guard lock(stateMutex);  // a thread about to wait is asleep by now
     }
     stateChanged.notify_one();
+    // Linux wakes a thread waiting on the socket at once; Windows ignores it
+    // and the thread sees the flag after its wait.
+    std::lock_guard lock(sendMutex);
+    if (const net::Socket s = udpSocket.load(); s != net::kInvalidSocket)
+        net::shutdownBoth(s);
 }
 
 void QuilvaneUdp::stop() {
