@@ -15,7 +15,7 @@ source scripts/install-list.sh
 # Everything called, in one place. Commands of essential packages (bash,
 # coreutils, grep, sed, findutils, diffutils, tar, gzip) are left out.
 commands=(
-  cmake ctest cc c++ make pkg-config                            # builds, installed_package.sh
+  cmake ctest cc c++ make pkg-config nm                         # builds, installed_package.sh, tests/api
   clang-14 clang++-14                                           # fuzz.sh
   {i686,x86_64}-w64-mingw32-{gcc-posix,g++-posix,windres,objdump} # cmake/toolchain-*, windows-check.sh
   wine wineserver wineboot                                      # windows-check.sh, tests/windows
