@@ -27,7 +27,7 @@ fi
 export WINEPREFIX=$prefix WINEDEBUG=-all
 scratch=$(mktemp -d)
 brokerpid=''
-trap '[ -z "$brokerpid" ] || kill "$brokerpid" 2>/dev/null; rm -rf "$scratch"' EXIT
+trap '[ -z "$brokerpid" ] || kill "$brokerpid" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 
 if [ -n "$sim" ] && [ -n "$broker" ]; then
   "$broker" --sim "$sim" --lifetime 900 >"$scratch/broker" &
