@@ -81,25 +81,15 @@ int QuilvaneTcpClient::connectToServer() {
 }
 
 int QuilvaneTcpClient::send(const std::uint8_t* data, int length) {
-    int sent = 0;
     {
         std::lock_guard whole(sendMutex);
         const net::Socket s = sock.load();
         if (!connected.load() || s == net::kInvalidSocket)
             return -1;
-        // A device that does not read fills the buffers; the wait for room
-        // gives up once the connection is being closed.
-        while (sent < length) {
-            const int n = net::sendWithin(s, data + sent, length - sent, kStopCheckMs);
-            if (n >= 0) {
-                sent += n;
-            } else if (n != net::kWaitTimedOut) {
-                break;
-            } else if (!connected.load()) {
-                return -1;
-            }
-        }
-        if (sent == length)
+        const int sent = sendWhole(s, data, length, connected);
+        if (sent == kSendStopped)
+            return -1;
+        if (sent >= 0)
             return sent;
     }
     int code = net::lastError();

@@ -45,25 +45,17 @@ bool QuilvaneTcpServer::start(std::uint16_t port) {
 
 // False when the server stopped while waiting for room.
 bool QuilvaneTcpServer::sendToClient(net::Socket sock, const std::uint8_t* data, int length) {
-    for (int sent = 0; sent < length;) {
-        const int n = net::sendWithin(sock, data + sent, length - sent, kStopCheckMs);
-        if (n >= 0) {
-            sent += n;
-            continue;
-        }
-        if (n == net::kWaitTimedOut) {
-            if (!running.load())
-                return false;
-            continue;
-        }
-        const int code = net::lastError();
-        if (code == net::kErrConnReset || code == net::kErrNotConnected || code == net::kErrShutdown) {
-            // The device's own thread sees its socket end and removes it.
-            net::shutdownBoth(sock);
-        } else {
-            logError("Send to client failed: ", code);
-        }
+    const int sent = sendWhole(sock, data, length, running);
+    if (sent == kSendStopped)
+        return false;
+    if (sent >= 0)
         return true;
+    const int code = net::lastError();
+    if (code == net::kErrConnReset || code == net::kErrNotConnected || code == net::kErrShutdown) {
+        // The device's own thread sees its socket end and removes it.
+        net::shutdownBoth(sock);
+    } else {
+        logError("Send to client failed: ", code);
     }
     return true;
 }
