@@ -31,7 +31,7 @@ int windowsError(int err) {
         case EDESTADDRREQ:
             return 10039;
         case EMSGSIZE:
-            return 10040;
+            return kErrMessageSize;
         case EPROTOTYPE:
             return 10041;
         case ENOPROTOOPT:
@@ -45,7 +45,7 @@ int windowsError(int err) {
         case EADDRINUSE:
             return 10048;
         case EADDRNOTAVAIL:
-            return 10049;
+            return kErrAddressNotAvailable;
         case ENETDOWN:
             return 10050;
         case ENETUNREACH:

@@ -1,6 +1,5 @@
 #include "transport/quilvane_udp.h"
 
-#include <chrono>
 #include <cstring>
 
 #include "buffering/receive_frame_store.h"
@@ -169,12 +168,11 @@ void QuilvaneUdp::receiveLoop() {
         if (n == net::kWaitTimedOut)
             continue;
         if (n == -1) {
+            // The receive time-out can no longer run out here (the wait
+            // above ends first); it stays as quiet as before.
             int code = net::lastError();
-            if (code == net::kErrTimedOut) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            } else if (code != net::kErrShutdown && code != net::kErrInterrupted) {
+            if (code != net::kErrTimedOut && code != net::kErrShutdown && code != net::kErrInterrupted)
                 logError("Receive error: ", code);
-            }
             continue;
         }
         classify(datagram, n);
