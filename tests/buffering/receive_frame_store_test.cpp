@@ -39,9 +39,7 @@ TEST(ReceiveFrameStore, FilesFramesPerHandleAndChannelInArrivalOrderUntilCleared
     EXPECT_EQ(pop(3, 0, 8), Seqs{});
     store->clear(2);  // every channel
     store->clear(5);  // no entry: nothing happens
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(pop(2, 0, 8), Seqs{});
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1)) << "an empty queue waits";
     EXPECT_EQ(pop(2, 1, 8), Seqs{});
     store->push(2, Frames{frame(0, 8)});
     EXPECT_EQ(pop(2, 0, 8), Seqs{8});
@@ -61,26 +59,6 @@ TEST(ReceiveFrameStore, KeepsTheNewestFramesOfAFullQueue) {
     EXPECT_EQ(pop(1, 8, 8), Seqs{0}) << "other queues are not trimmed";
 }
 
-// Three producers, producer p pushing `count` frames numbered from 0 to each
-// of channels 0 and 1 under handle p, in batches that mix the two.
-std::vector<std::thread> startProducers(std::uint64_t count) {
-    std::vector<std::thread> producers;
-    for (int p = 0; p < 3; ++p) {
-        producers.emplace_back([p, count] {
-            Frames batch;
-            for (std::uint64_t i = 0; i < count; ++i) {
-                batch.push_back(frame(0, i));
-                batch.push_back(frame(1, i));
-                if (batch.size() >= 94 || i + 1 == count) {
-                    ReceiveFrameStore::instance()->push(p, batch);
-                    batch.clear();
-                }
-            }
-        });
-    }
-    return producers;
-}
-
 // Pops queue `q` (handle q / 2, channel q % 2) until frame `last` arrives or
 // a minute passes. Returns the numbers seen, which must rise.
 Seqs drain(int q, std::uint64_t last) {
@@ -97,17 +75,25 @@ Seqs drain(int q, std::uint64_t last) {
     return seen;
 }
 
-TEST(ReceiveFrameStoreThreads, ConsumerGetsEveryFrameBelowTheBound) {
-    auto producers = startProducers(20000);
-    for (int q = 0; q < 6; ++q)
-        EXPECT_EQ(drain(q, 19999).size(), 20000u) << "queue " << q;
-    for (std::thread& t : producers)
-        t.join();
-}
-
+// Three producers, producer p pushing frames numbered from 0 to each of
+// channels 0 and 1 under handle p, in batches that mix the two, while queue
+// 0 is read: the five unread queues hold exactly the newest frames, none lost.
 TEST(ReceiveFrameStoreThreads, FullQueuesDropTheOldestFrames) {
     constexpr std::uint64_t kCount = kBound + 5000;
-    auto producers = startProducers(kCount);
+    std::vector<std::thread> producers;
+    for (int p = 0; p < 3; ++p) {
+        producers.emplace_back([p] {
+            Frames batch;
+            for (std::uint64_t i = 0; i < kCount; ++i) {
+                batch.push_back(frame(0, i));
+                batch.push_back(frame(1, i));
+                if (batch.size() >= 94 || i + 1 == kCount) {
+                    ReceiveFrameStore::instance()->push(p, batch);
+                    batch.clear();
+                }
+            }
+        });
+    }
     const Seqs read = drain(0, kCount - 1);  // read while the others overflow
     EXPECT_TRUE(!read.empty() && read.back() == kCount - 1);
     for (std::thread& t : producers)
