@@ -1,6 +1,7 @@
 // The text forms the tool reads and writes: candump log lines and cansend
 // frames, CONNECTION arguments and the JSON of search.
 #include <cjson/cJSON.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,6 +14,8 @@
 #include "open_params.h"
 #include "search_format.h"
 #include "usage_error.h"
+
+using testing::HasSubstr;
 
 namespace {
 
@@ -97,7 +100,7 @@ TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOneSayingWhy) {
         std::istringstream in(c.text);
         EXPECT_FALSE(readCandumpLog(in, records, error)) << c.text;
         EXPECT_EQ(error.line, c.line) << c.text;
-        EXPECT_NE(error.message.find(c.reason), std::string::npos) << c.text << ": " << error.message;
+        EXPECT_THAT(error.message, HasSubstr(c.reason)) << c.text;
     }
 }
 
@@ -135,8 +138,8 @@ TEST(ConnectionUrl, RefusesSayingWhy) {
             parseConnectionUrl(c.text);
             ADD_FAILURE() << c.text << " was accepted";
         } catch (const UsageError& error) {
-            EXPECT_NE(error.message.find(c.reason), std::string::npos) << c.text << ": " << error.message;
-            EXPECT_NE(error.message.find(c.text), std::string::npos) << "the message quotes the argument";
+            EXPECT_THAT(error.message, HasSubstr(c.reason)) << c.text;
+            EXPECT_THAT(error.message, HasSubstr(c.text)) << "the message quotes the argument";
         }
     }
 }

@@ -1,6 +1,7 @@
 // The tool as a user runs it: help, and bad arguments and log files refused,
 // named, before the library is used; dump, send, gen and replay against the
 // device simulator on loopback, with the frames counted on both sides.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,9 @@
 #include "open_params.h"
 #include "sim_process.h"
 #include "test_wire.h"
+
+using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
@@ -65,28 +69,22 @@ TEST(Arguments, BadArgumentsAreNamedAndEndWithStatusTwo) {
     for (const auto& c : cases) {
         const CliResult result = runCli(c.args);
         EXPECT_EQ(result.status, 2) << c.message;
-        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
-        EXPECT_EQ(result.err.find("Bound to"), std::string::npos)
-            << "the library was started: " << result.err;
+        EXPECT_THAT(result.err, HasSubstr(c.message));
+        EXPECT_THAT(result.err, Not(HasSubstr("Bound to"))) << "the library was started";
         EXPECT_EQ(result.out, "");
     }
     std::remove(log.c_str());
-    EXPECT_NE(runCli({"gen", tcp, "--rate", "x"}).err.find("Try 'quilvane gen --help'."), std::string::npos);
+    EXPECT_THAT(runCli({"gen", tcp, "--rate", "x"}).err, HasSubstr("Try 'quilvane gen --help'."));
 }
 
 TEST(Arguments, NoDeviceToReachEndsWithStatusOne) {
     const std::string port = std::to_string(freePort(false));
     const CliResult alone = runCli({"send", "tcp-listen://:" + port, "123#11", "--wait", "0.3"});
     EXPECT_EQ(alone.status, 1);
-    EXPECT_NE(alone.err.find("no device connected within"), std::string::npos) << alone.err;
+    EXPECT_THAT(alone.err, HasSubstr("no device connected within"));
     const CliResult refused = runCli({"send", "tcp://127.0.0.1:" + port, "123#11"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("quilvane send: cannot connect to 127.0.0.1:" + port), std::string::npos)
-        << refused.err;
-}
-
-std::string local(std::uint16_t port) {
-    return "127.0.0.1:" + std::to_string(port);
+    EXPECT_THAT(refused.err, HasSubstr("quilvane send: cannot connect to 127.0.0.1:" + port));
 }
 
 // Every line must be a log line: nothing else may reach the data stream.
@@ -113,31 +111,32 @@ using Joined = std::pair<std::unique_ptr<SimProcess>, std::unique_ptr<CliProcess
 
 // The tool (`cli`: the command; the CONNECTION is put in after it) and a
 // simulator joined over `kind`: "tcp" (the simulator listens), "tcp-listen"
-// (it connects to the tool, retrying until the tool listens) or "udp". A
-// simulator sending over UDP starts once the tool is bound, not to lose datagrams.
+// (the tool listens, the simulator connects, retrying until it can) or "udp".
+// Whichever side receives starts first: over UDP the tool must be bound before
+// the simulator sends, not to lose datagrams.
 Joined join(const std::string& kind, bool deviceSends, std::vector<std::string> cli,
             std::vector<std::string> sim, const SpawnOptions& options = {}) {
     const std::uint16_t port = freePort(kind == "udp");
+    const std::string local = "127.0.0.1:" + std::to_string(port);
     Joined j;
-    if (kind == "udp" && deviceSends) {
-        cli.insert(cli.begin() + 1, "udp://127.0.0.1:9?local=" + local(port));
-        j.second = std::make_unique<CliProcess>(cli, options);
-        const auto bound = [&] {
-            return j.second->err().find("Bound to " + local(port)) != std::string::npos;
-        };
-        EXPECT_TRUE(j.second->readUntil(bound, 10000)) << j.second->err();
-        sim.insert(sim.begin(), {"--udp", "127.0.0.1:0", "--peer", local(port)});
+    if (kind == "tcp" || (kind == "udp" && !deviceSends)) {
+        sim.insert(sim.begin(), {kind == "udp" ? "--udp" : "--tcp-listen", "127.0.0.1:0"});
         j.first = std::make_unique<SimProcess>(sim);
+        cli.insert(cli.begin() + 1, kind + "://127.0.0.1:" + std::to_string(j.first->readyPort()));
+        j.second = std::make_unique<CliProcess>(cli, options);
         return j;
     }
-    if (kind == "tcp-listen")
-        sim.insert(sim.begin(), {"--tcp-connect", local(port)});
-    else
-        sim.insert(sim.begin(), {kind == "udp" ? "--udp" : "--tcp-listen", "127.0.0.1:0"});
-    j.first = std::make_unique<SimProcess>(sim);
-    cli.insert(cli.begin() + 1, kind == "tcp-listen" ? "tcp-listen://:" + std::to_string(port)
-                                                     : kind + "://" + local(j.first->readyPort()));
+    const bool udp = kind == "udp";
+    cli.insert(cli.begin() + 1,
+               udp ? "udp://127.0.0.1:9?local=" + local : "tcp-listen://:" + std::to_string(port));
     j.second = std::make_unique<CliProcess>(cli, options);
+    const auto bound = [&] { return j.second->err().find("Bound to " + local) != std::string::npos; };
+    EXPECT_TRUE(!udp || j.second->readUntil(bound, 10000)) << j.second->err();
+    const std::vector<std::string> device =
+        udp ? std::vector<std::string>{"--udp", "127.0.0.1:0", "--peer", local}
+            : std::vector<std::string>{"--tcp-connect", local};
+    sim.insert(sim.begin(), device.begin(), device.end());
+    j.first = std::make_unique<SimProcess>(sim);
     return j;
 }
 
@@ -160,15 +159,15 @@ TEST(Connections, EveryKindCarriesFramesBothWaysCountedOnBothSides) {
         EXPECT_EQ(got.size(), 100u);
         EXPECT_TRUE(
             std::all_of(got.begin(), got.end(), [](const LogRecord& r) { return r.frame.channel == 1; }));
-        EXPECT_NE(dump->err().find("quilvane dump: 100 frames received"), std::string::npos);
-        EXPECT_EQ(dump->err().find("the device closed the connection"), std::string::npos) << dump->err();
+        EXPECT_THAT(dump->err(), HasSubstr("quilvane dump: 100 frames received"));
+        EXPECT_THAT(dump->err(), Not(HasSubstr("the device closed the connection")));
 
         std::vector<std::string> args{"send", "--channel", "2"};
         args.insert(args.end(), sent.begin(), sent.end());
         auto [sink, send] = join(kind, false, args, {"--expect", "4", "--verbose", "--duration", "20"});
         EXPECT_EQ(send->finish(), 0) << send->err();
         EXPECT_EQ(sink->summary()["received_frames"], 4u) << "tcp-listen sends once the device is there";
-        EXPECT_NE(send->err().find("quilvane send: 4 frames sent"), std::string::npos) << send->err();
+        EXPECT_THAT(send->err(), HasSubstr("quilvane send: 4 frames sent"));
         EXPECT_EQ(framesOf(records(sink->err())), framesOf(expected));
     }
 }
@@ -201,9 +200,9 @@ TEST(Dump, PrintsAndLogsEveryFrameAndTheLogReadsBack) {
         ASSERT_EQ(f.dataLength, s / 3 % 2 == 0 ? 8 : 12) << "classic packets alternate with FD packets";
         EXPECT_EQ(f.data[f.dataLength - 1], static_cast<std::uint8_t>(s + f.dataLength - 1));
     }
-    EXPECT_NE(dump->err().find("TCP Client connected to "), std::string::npos) << "library lines on stderr";
-    EXPECT_NE(dump->err().find("quilvane dump: the device closed the connection"), std::string::npos);
-    EXPECT_NE(dump->err().find("quilvane dump: 300 frames received"), std::string::npos) << dump->err();
+    EXPECT_THAT(dump->err(), HasSubstr("TCP Client connected to ")) << "library lines on stderr";
+    EXPECT_THAT(dump->err(), HasSubstr("quilvane dump: the device closed the connection"));
+    EXPECT_THAT(dump->err(), HasSubstr("quilvane dump: 300 frames received"));
 
     auto [sink, replay] = join("tcp", false, {"replay", "-", "--speed", "0"},
                                {"--expect", "300", "--verbose", "--duration", "20"}, {.input = dump->out()});
@@ -228,22 +227,20 @@ TEST(Dump, DurationAndCtrlCEndTheRunWithASummary) {
     for (const bool ctrlC : {false, true}) {
         auto [sim, dump] = join("tcp", true, {"dump", "--duration", ctrlC ? "20" : "0.5"},
                                 {"--generate", "100000", "--rate", "200", "--duration", "20"});
+        const auto fiveLines = [d = dump.get()] {
+            return std::count(d->out().begin(), d->out().end(), '\n') >= 5;
+        };
         if (ctrlC) {
-            const auto fiveLines = [d = dump.get()] {
-                return std::count(d->out().begin(), d->out().end(), '\n') >= 5;
-            };
             ASSERT_TRUE(dump->readUntil(fiveLines, 10000)) << dump->err();
             dump->interrupt();
         }
         EXPECT_EQ(dump->finish(), 0) << dump->err();
         const std::size_t frames = records(dump->out()).size();
         EXPECT_GT(frames, 0u);
-        EXPECT_NE(dump->err().find("quilvane dump: " + std::to_string(frames) + " frames received"),
-                  std::string::npos)
-            << dump->err();
-        EXPECT_NE(dump->err().find("drops: unknown to the host"), std::string::npos);
+        EXPECT_THAT(dump->err(), HasSubstr("quilvane dump: " + std::to_string(frames) + " frames received"));
+        EXPECT_THAT(dump->err(), HasSubstr("drops: unknown to the host"));
         EXPECT_EQ(dump->err().find("; interrupted") != std::string::npos, ctrlC) << dump->err();
-        EXPECT_NE(dump->err().find("TCP Client disconnected"), std::string::npos) << "the link is closed";
+        EXPECT_THAT(dump->err(), HasSubstr("TCP Client disconnected")) << "the link is closed";
     }
 }
 
@@ -259,7 +256,7 @@ TEST(Gen, FramesFollowThePatternCountedOnBothSidesWithProgressOnlyOnATerminal) {
         // The simulator first: its stderr fills with --verbose lines unless read.
         EXPECT_EQ(sim->summary()["received_frames"], frames);
         EXPECT_EQ(gen->finish(), 0) << gen->err();
-        EXPECT_NE(gen->err().find("quilvane gen: " + count + " frames sent"), std::string::npos);
+        EXPECT_THAT(gen->err(), HasSubstr("quilvane gen: " + count + " frames sent"));
         EXPECT_EQ(gen->err().find("\rquilvane gen: ") != std::string::npos, terminal) << gen->err();
         const auto got = records(sim->err());
         ASSERT_EQ(got.size(), frames);

@@ -1,9 +1,12 @@
 // quilvane search and probe on the private test network that
 // isolated_network.sh sets up, against the simulator's responders.
 #include <cjson/cJSON.h>
+#include <gmock/gmock.h>
 
 #include "../discovery/isolated_network.h"
 #include "cli_process.h"
+
+using testing::HasSubstr;
 
 namespace {
 
@@ -18,9 +21,9 @@ TEST(TwoAdapters, SearchListsEveryDeviceAndProbeSaysWhetherItAnswered) {
     const CliResult table = runCli({"search"});
     EXPECT_EQ(table.status, 0) << table.err;
     EXPECT_EQ(table.out.rfind("MODEL ", 0), 0u) << table.out;
-    EXPECT_NE(table.out.find("alpha"), std::string::npos);
-    EXPECT_NE(table.out.find("00:1A:2B:3C:4D:01"), std::string::npos) << "MAC in hex";
-    EXPECT_NE(table.out.find("198.51.100.130"), std::string::npos);
+    EXPECT_THAT(table.out, HasSubstr("alpha"));
+    EXPECT_THAT(table.out, HasSubstr("00:1A:2B:3C:4D:01")) << "MAC in hex";
+    EXPECT_THAT(table.out, HasSubstr("198.51.100.130"));
 
     const CliResult json = runCli({"search", "--json"});
     EXPECT_EQ(json.status, 0) << json.err;
@@ -33,9 +36,9 @@ TEST(TwoAdapters, SearchListsEveryDeviceAndProbeSaysWhetherItAnswered) {
 
     const CliResult pelix = runCli({"search", "--pelix"});
     EXPECT_EQ(pelix.status, 0) << pelix.err;
-    EXPECT_NE(pelix.out.find("1    00020002001A2B3C4D07"), std::string::npos) << pelix.out;
-    const CliResult pelixJson = runCli({"search", "--pelix", "--json"});
-    EXPECT_NE(pelixJson.out.find("{\"record\": \"00020002001A2B3C4D07"), std::string::npos) << pelixJson.out;
+    EXPECT_THAT(pelix.out, HasSubstr("1    00020002001A2B3C4D07"));
+    EXPECT_THAT(runCli({"search", "--pelix", "--json"}).out,
+                HasSubstr("{\"record\": \"00020002001A2B3C4D07"));
 
     const CliResult vci = runCli({"probe", "vci", "00:1A:2B:3C:4D:07", "198.51.100.2", "--timeout", "300"});
     EXPECT_EQ(vci.status, 0) << vci.err;
@@ -43,20 +46,18 @@ TEST(TwoAdapters, SearchListsEveryDeviceAndProbeSaysWhetherItAnswered) {
     EXPECT_EQ(runCli({"probe", "pelix", "001A2B3C4D07", "198.51.100.2", "--timeout", "300"}).status, 0);
     const CliResult other = runCli({"probe", "vci", "001A2B3C4D02", "198.51.100.2", "--timeout", "50"});
     EXPECT_EQ(other.status, 1);
-    EXPECT_NE(other.out.find("did not answer the VCI probe within 50 ms"), std::string::npos) << other.out;
+    EXPECT_THAT(other.out, HasSubstr("did not answer the VCI probe within 50 ms"));
 }
 
 TEST(NoAdapter, ProbeSaysSoAndSearchFindsNothing) {
     REQUIRE_NETWORK("none");
     const CliResult probe = runCli({"probe", "vci", "001A2B3C4D01", "198.51.100.2", "--timeout", "50"});
     EXPECT_EQ(probe.status, 1);
-    EXPECT_NE(probe.err.find("quilvane probe: no usable network adapter or socket failure"),
-              std::string::npos)
-        << probe.err;
+    EXPECT_THAT(probe.err, HasSubstr("quilvane probe: no usable network adapter or socket failure"));
     const CliResult search = runCli({"search", "--json"});
     EXPECT_EQ(search.status, 0);
     EXPECT_EQ(search.out, "[]\n");
-    EXPECT_NE(search.err.find("quilvane search: no device answered"), std::string::npos);
+    EXPECT_THAT(search.err, HasSubstr("quilvane search: no device answered"));
 }
 
 }  // namespace
