@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and builds a small program
 # against that copy, once through CMake's find_package and once through
-# pkg-config, then runs both.
+# pkg-config, then runs both; python-can then finds the installed interface
+# and, beside it, the library.
 #   installed_package.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -23,3 +24,18 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 cc -o "$work/pc-consumer" "$source/tests/install/consumer/consumer.c" $(pkg-config --cflags --libs QUILVANE_SDK)
 "$work/pc-consumer" >/dev/null
 echo "found with pkg-config: ok"
+
+# Nothing points Python at the copy but the site directory: the library is
+# found beside the package. A device on port 1 refuses, so opening fails.
+python=/usr/bin/python3
+if ! "$python" -c 'import can' 2>/dev/null; then
+  echo "python-can is not installed (Debian package python3-can): Python package not checked"
+  exit 0
+fi
+site=$(find "$prefix" -type d -name dist-packages | head -n 1)
+env -u LD_LIBRARY_PATH -u QUILVANE_SDK_LIBRARY PYTHONPATH="$site" "$python" -B -c "import can, quilvane_can.library as l
+try:
+    can.Bus(interface='quilvane', channel='tcp://127.0.0.1:1')
+except can.CanInitializationError:
+    print(l.load_library()._name)" | grep -qx "$libdir/libQUILVANE_SDK.so"
+echo "found by python-can: ok"
