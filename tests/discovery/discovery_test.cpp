@@ -39,7 +39,9 @@ TEST(DeviceInfoParser, FillsEveryFieldFromItsKeyInAnyCaseAndCutsLongTexts) {
     EXPECT_EQ(bytes(info.mac, 6), "0.26.43.60.77.94");
 }
 
-TEST(DeviceInfoParser, ValuesThatAreNotTextAndTextThatDoesNotParseLeaveFieldsAlone) {
+// Values that are not text, and text that does not parse, leave fields alone;
+// dotted numbers are read piece by piece.
+TEST(DeviceInfoParser, UnusableValuesAndDottedNumbers) {
     DeviceInfo info{};
     std::memset(info.model, 'x', sizeof info.model);
     parseDeviceInfo(R"({"ProMod":42,"ProName":null,"IPv4":[1,2,3,4],"SoftVers":"ok"})", info);
@@ -47,14 +49,11 @@ TEST(DeviceInfoParser, ValuesThatAreNotTextAndTextThatDoesNotParseLeaveFieldsAlo
     EXPECT_EQ(info.name[0], '\0');
     EXPECT_EQ(bytes(info.ipv4, 4), "0.0.0.0");
     EXPECT_STREQ(info.softwareVersion, "ok");
-
     testing::internal::CaptureStderr();
     parseDeviceInfo(R"({"ProMod": "QV" oops})", info);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "JSON parse error: oops}\n");
     EXPECT_EQ(info.model[0], 'x');
-}
 
-TEST(DeviceInfoParser, DottedNumbersAreReadPieceByPiece) {
     const char* cases[][4] = {
         // IPv4, MAC, and what they give: cut to 8 bits; colons are no separator
         {"300.1.2.3", "00:1A:2B:3C:4D:5E", "44.1.2.3", "0.0.0.0.0.0"},
@@ -62,7 +61,7 @@ TEST(DeviceInfoParser, DottedNumbersAreReadPieceByPiece) {
         {"a.7b.-1", "", "0.7.255.0", "0.0.0.0.0.0"},                   // no leading digits gives 0
     };
     for (const auto& c : cases) {
-        const auto info = parse(std::string(R"({"IPv4":")") + c[0] + R"(","MAC":")" + c[1] + R"("})");
+        info = parse(std::string(R"({"IPv4":")") + c[0] + R"(","MAC":")" + c[1] + R"("})");
         EXPECT_EQ(bytes(info.ipv4, 4), c[2]) << c[0];
         EXPECT_EQ(bytes(info.mac, 6), c[3]) << c[1];
     }
