@@ -85,11 +85,6 @@ FIELDS = ["quilvane.timestamp", "quilvane.id", "quilvane.flags", "quilvane.chann
 failures = []
 
 
-def tshark(capture, lua, display_filter, fields, options=()):
-    cmd = ["tshark", "-r", capture, "-X", "lua_script:" + lua, "-Y", display_filter, "-T", "fields", *options]
-    out = subprocess.run(cmd + [a for f in fields for a in ("-e", f)], capture_output=True, text=True,
-                         check=True).stdout
-    return [line.split("\t") for line in out.splitlines()]
 
 
 def frames_of(rows):
@@ -111,7 +106,9 @@ def expect(what, got, wanted):
 
 def check(capture, lua):
     def rows(display_filter, fields=FIELDS, options=()):
-        return tshark(capture, lua, display_filter, fields, options)
+        cmd = ["tshark", "-r", capture, "-X", "lua_script:" + lua, "-Y", display_filter, "-T", "fields", *options]
+        out = subprocess.run(cmd + [a for f in fields for a in ("-e", f)], capture_output=True, text=True, check=True)
+        return [line.split("\t") for line in out.stdout.splitlines()]
 
     # 4002 is found through the port preference alone.
     ranged = ["-o", "quilvane.tcp_ports:4001-4002", "--disable-heuristic", "quilvane_tcp"]
