@@ -4,9 +4,9 @@
 //
 // In a Windows test program under wine the child is a Linux program, which
 // wine cannot start and watch reliably: sim_broker (a Linux process beside
-// the test, found by QUILVANE_SIM_BROKER_PORT) runs it and relays its output,
-// signals and exit status. Only the simulator can be run so, without
-// SpawnOptions.
+// the test, found by QUILVANE_SIM_BROKER_PORT) runs it. Only the simulator
+// can be run so, without SpawnOptions; only its standard output is
+// collected, interrupt() kills it whatever the signal, and finish() gives -1.
 #pragma once
 
 #include <sys/types.h>
@@ -47,10 +47,7 @@ class ChildProcess {
     void collect(int waitMs);  // waits up to `waitMs` for output, then reads all there is
 
 #if defined(_WIN32)
-    int broker_ = -1;        // the connection to sim_broker
-    std::string received_;   // the start of a message not yet complete
-    bool exited_ = false;    // the exit status came
-    bool finished_ = false;  // finish() has returned
+    int broker_ = -1;  // the connection to sim_broker: the child's standard output
 #else
     pid_t pid_ = -1;
     int fds_[2] = {-1, -1};  // standard output, standard error

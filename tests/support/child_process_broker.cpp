@@ -1,6 +1,7 @@
 // ChildProcess in a Windows test program under wine: the child is a Linux
-// program that sim_broker runs (see tests/tools/sim_broker.cpp for the
-// messages); this side only talks to it over loopback.
+// program that sim_broker runs (see tests/tools/sim_broker.cpp); the
+// connection to the broker carries the child's standard output, and its
+// end is the child's.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -14,8 +15,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr unsigned char kKill = 9;  // SIGKILL where the child runs
 
 int millisecondsLeft(Clock::time_point end) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
@@ -42,40 +41,28 @@ int connectToBroker() {
     throw std::runtime_error("cannot reach sim_broker");
 }
 
-bool sendAll(int fd, const std::string& bytes) {
-    for (std::size_t sent = 0; sent < bytes.size();) {
-        const int n = send(fd, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0)
-            return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 ChildProcess::~ChildProcess() {
-    // The broker kills the child once the connection closes; waiting for the
-    // exit keeps a killed simulator's ports from outliving this object.
-    if (streamsOpen()) {
-        interrupt(kKill);
-        readUntil([this] { return exited_; }, 5000);
-    }
+    // The broker closes only once the killed child is reaped: waiting for
+    // that keeps the simulator's ports from outliving this object.
+    finish(0);
     if (broker_ >= 0)
         closesocket(broker_);
 }
 
-void ChildProcess::spawn(const std::vector<std::string>& args, const SpawnOptions& options) {
-    if (!options.input.empty() || options.errorTerminal)
-        throw std::runtime_error("under wine a child gets neither standard input nor a terminal");
+// Under wine the child gets no SpawnOptions.
+void ChildProcess::spawn(const std::vector<std::string>& args, const SpawnOptions&) {
     std::string request;
     for (const std::string& arg : args) {
         if (arg.empty() || arg.find('\n') != std::string::npos)
             throw std::runtime_error("an argument the broker cannot pass: '" + arg + "'");
         request += arg + '\n';
     }
+    request += '\n';
     broker_ = connectToBroker();
-    if (!sendAll(broker_, request + '\n'))
+    if (send(broker_, request.data(), static_cast<int>(request.size()), 0) !=
+        static_cast<int>(request.size()))
         throw std::runtime_error("cannot send the arguments to sim_broker");
 }
 
@@ -88,27 +75,11 @@ void ChildProcess::collect(int waitMs) {
         return;
     char chunk[65536];
     const int n = recv(broker_, chunk, sizeof chunk, 0);
-    if (n <= 0) {
+    if (n > 0) {
+        out_.append(chunk, static_cast<std::size_t>(n));
+    } else {
         closesocket(broker_);
         broker_ = -1;
-        return;
-    }
-    received_.append(chunk, static_cast<std::size_t>(n));
-    while (received_.size() >= 5) {
-        const auto* head = reinterpret_cast<const unsigned char*>(received_.data());
-        const std::size_t length = std::size_t{head[1]} << 24 | head[2] << 16 | head[3] << 8 | head[4];
-        if (received_.size() < 5 + length)
-            break;
-        const std::string bytes = received_.substr(5, length);
-        if (head[0] == 'o') {
-            out_ += bytes;
-        } else if (head[0] == 'e') {
-            err_ += bytes;
-        } else if (head[0] == 'x') {
-            status_ = std::atoi(bytes.c_str());
-            exited_ = true;
-        }
-        received_.erase(0, 5 + length);
     }
 }
 
@@ -124,22 +95,20 @@ bool ChildProcess::readUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 bool ChildProcess::streamsOpen() const {
-    return broker_ >= 0 && !exited_;
+    return broker_ >= 0;
 }
 
-void ChildProcess::interrupt(int signal) {
-    const char byte = static_cast<char>(signal);
+// Whatever the signal: the broker kills the child once this side is shut.
+void ChildProcess::interrupt(int) {
     if (streamsOpen())
-        send(broker_, &byte, 1, 0);
+        shutdown(broker_, SD_SEND);
 }
 
+// The exit status does not come through the broker: status_ stays -1.
 int ChildProcess::finish(int timeoutMs) {
-    if (finished_)
-        return status_;
-    finished_ = true;
-    if (!readUntil([this] { return exited_; }, timeoutMs)) {
-        interrupt(kKill);
-        readUntil([this] { return exited_; }, 5000);
+    if (!readUntil([this] { return !streamsOpen(); }, timeoutMs)) {
+        interrupt();
+        readUntil([this] { return !streamsOpen(); }, 5000);
     }
     return status_;
 }

@@ -30,7 +30,7 @@ brokerpid=''
 trap '[ -z "$brokerpid" ] || kill "$brokerpid" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 
 if [ -n "$sim" ] && [ -n "$broker" ]; then
-  "$broker" --sim "$sim" --lifetime 900 >"$scratch/broker" &
+  "$broker" "$sim" >"$scratch/broker" &
   brokerpid=$!
   for _ in $(seq 100); do grep -q '^ready ' "$scratch/broker" && break; sleep 0.05; done
   port=$(sed -n 's/^ready //p' "$scratch/broker")
