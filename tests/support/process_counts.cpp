@@ -50,7 +50,11 @@ struct HandleTable {
 constexpr ULONG kSystemExtendedHandleInformation = 64;
 constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 
-std::size_t handlesInSystemTable() {
+}  // namespace
+
+// Wine 8's GetProcessHandleCount answers 0; the system's handle table, which
+// wine keeps as Windows does, holds every handle of ours.
+std::size_t descriptorCount() {
     using Query = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
     const auto query = reinterpret_cast<Query>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
@@ -70,16 +74,6 @@ std::size_t handlesInSystemTable() {
     for (ULONG_PTR i = 0; i < info->count; ++i)
         count += info->entries[i].processId == GetCurrentProcessId();
     return count;
-}
-
-}  // namespace
-
-std::size_t descriptorCount() {
-    // Wine 8 answers 0 here, which no Windows process ever has: then the
-    // system's handle table, which wine keeps, is counted instead.
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count != 0 ? count : handlesInSystemTable();
 }
 
 #else
