@@ -14,10 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "open_params.h"
-#include "quilvane_sdk.h"
 #include "sim_process.h"
-#include "test_wire.h"
+#include "transport_support.h"
 
 namespace {
 
@@ -39,25 +37,6 @@ int within2s(const std::string& what, std::function<int()> call) {
     return result;
 }
 
-int openTcpClient(std::uint16_t port) {
-    auto params = openParams(QUILVANE_TCP_CLIENT, "", 0, "127.0.0.1", port);
-    return QUILVANE_Open(&params);
-}
-
-int openTcpServer(std::uint16_t port) {
-    auto params = openParams(QUILVANE_TCP_SERVER, "", port);
-    return QUILVANE_Open(&params);
-}
-
-// Frames from a device prove it was accepted; then it falls silent.
-void announce(int handle, int device, std::uint32_t id) {
-    sendBytes(device, buildPacket(1, {{1, 0, id, 0, 0, {0}}}));
-    CanFrame frame{};
-    for (int tries = 0; tries < 2000 && QUILVANE_Recv_CAN(handle, 0, &frame, 1) == 0; ++tries)
-        std::this_thread::sleep_for(2ms);
-    EXPECT_EQ(frame.id, id) << "the device was not accepted";
-}
-
 TEST(Close, TcpServerThatNoDeviceReached) {
     const int handle = openTcpServer(freePort());
     ASSERT_GE(handle, 0);
@@ -69,10 +48,8 @@ TEST(Close, TcpServerWithTwoSilentDevices) {
     const std::uint16_t port = freePort();
     const int handle = openTcpServer(port);
     ASSERT_GE(handle, 0);
-    const int a = tcpConnect(port);
-    announce(handle, a, 0xA);
-    const int b = tcpConnect(port);
-    announce(handle, b, 0xB);
+    const int a = connectDevice(handle, port, 0xA);
+    const int b = connectDevice(handle, port, 0xB);
     EXPECT_EQ(within2s("closing a server with silent devices", [&] { return QUILVANE_Close(handle); }), 0);
     EXPECT_TRUE(readToEnd(a).empty()) << "the server closed the device's connection";
     closeSocket(a);
@@ -80,25 +57,18 @@ TEST(Close, TcpServerWithTwoSilentDevices) {
 }
 
 TEST(Close, TcpClientWhoseDeviceIsConnectedAndSilent) {
-    std::uint16_t port = 0;
-    const int listener = tcpListen(port);
-    const int handle = openTcpClient(port);
-    ASSERT_GE(handle, 0);
-    const int device = tcpAccept(listener);
+    ClientAndDevice c;
+    ASSERT_GE(c.handle, 0);
     std::this_thread::sleep_for(50ms);  // the receive thread is waiting
-    EXPECT_EQ(within2s("closing a client with a silent device", [&] { return QUILVANE_Close(handle); }), 0);
-    EXPECT_TRUE(readToEnd(device).empty());
-    closeSocket(device);
-    closeSocket(listener);
+    EXPECT_EQ(within2s("closing a client with a silent device", [&] { return QUILVANE_Close(c.handle); }), 0);
+    EXPECT_TRUE(readToEnd(c.device).empty());
 }
 
 TEST(Close, TcpClientWhileOneThreadReceivesAndAnotherIsBlockedSending) {
     // The device never reads: sends fill both buffers and then wait.
-    std::uint16_t port = 0;
-    const int listener = tcpListen(port);
-    const int handle = openTcpClient(port);
+    ClientAndDevice c;
+    const int handle = c.handle;
     ASSERT_GE(handle, 0);
-    const int device = tcpAccept(listener);
 
     std::atomic<long> sends{0};
     std::future<void> sender = std::async(std::launch::async, [&] {
@@ -124,47 +94,32 @@ TEST(Close, TcpClientWhileOneThreadReceivesAndAnotherIsBlockedSending) {
     EXPECT_EQ(within2s("closing under a blocked send", [&] { return QUILVANE_Close(handle); }), 0);
     mustReturnWithin2s("the blocked QUILVANE_Send_CAN", sender);
     mustReturnWithin2s("the polling QUILVANE_Recv_CAN", receiver);
-    closeSocket(device);
-    closeSocket(listener);
 }
 
 TEST(Close, TcpClientWhileTheDeviceSendsAtFullSpeed) {
     SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "100000000", "--duration", "30"});
     const int handle = openTcpClient(sim.readyPort());
     ASSERT_GE(handle, 0);
-    CanFrame frames[256];
-    int got = 0;
-    for (int i = 0; i < 2000 && got < 10000; ++i) {
-        const int n = QUILVANE_Recv_CAN(handle, 0, frames, 256);
-        got += n > 0 ? n : 0;
-        if (n <= 0)
-            std::this_thread::sleep_for(1ms);
-    }
-    EXPECT_GT(got, 0);
+    EXPECT_GT(receiveFrames(handle, 0, 10000, 4).size(), 0u);
     EXPECT_EQ(within2s("closing a client under a flood", [&] { return QUILVANE_Close(handle); }), 0);
 }
 
 TEST(Exit, WithOneConnectionOfEachTypeOpen) {
-    std::uint16_t port = 0;
-    const int listener = tcpListen(port);
-    const int client = openTcpClient(port);
-    ASSERT_GE(client, 0);
-    const int device = tcpAccept(listener);
+    ClientAndDevice client;
+    ASSERT_GE(client.handle, 0);
     const std::uint16_t serverPort = freePort();
     const int server = openTcpServer(serverPort);
     ASSERT_GE(server, 0);
-    const int serverDevice = tcpConnect(serverPort);
-    announce(server, serverDevice, 0xC);
+    const int serverDevice = connectDevice(server, serverPort, 0xC);
     auto udp = openParams(QUILVANE_UDP, "127.0.0.1", 0, "127.0.0.1", freePort(true));
     ASSERT_GE(QUILVANE_Open(&udp), 0);
     within2s("QUILVANE_Exit", [] {
         QUILVANE_Exit();
         return 0;
     });
-    EXPECT_TRUE(readToEnd(device).empty());
+    EXPECT_TRUE(readToEnd(client.device).empty());
     EXPECT_TRUE(readToEnd(serverDevice).empty());
-    for (const int fd : {device, serverDevice, listener})
-        closeSocket(fd);
+    closeSocket(serverDevice);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// What the transport tests read back through the exports: the frames of a
-// handle and channel, and the log lines of captured output.
+// What the transport tests share: connections opened through the exports,
+// devices on plain sockets, and reading back frames and log lines.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <sstream>
@@ -8,7 +10,31 @@
 #include <thread>
 #include <vector>
 
+#include "open_params.h"
 #include "quilvane_sdk.h"
+#include "test_wire.h"
+
+inline int openTcpClient(std::uint16_t port, std::uint16_t localPort = 0) {
+    auto params = openParams(QUILVANE_TCP_CLIENT, "", localPort, "127.0.0.1", port);
+    return QUILVANE_Open(&params);
+}
+
+inline int openTcpServer(std::uint16_t port) {
+    auto params = openParams(QUILVANE_TCP_SERVER, "", port);
+    return QUILVANE_Open(&params);
+}
+
+// A TCP client connection whose device is a plain socket of the test.
+struct ClientAndDevice {
+    std::uint16_t port = 0;
+    int listener = tcpListen(port);
+    int handle = openTcpClient(port);
+    int device = tcpAccept(listener);
+    ~ClientAndDevice() {
+        closeSocket(device);
+        closeSocket(listener);
+    }
+};
 
 // Reads until `count` frames came or `seconds` passed; a queue that does not
 // exist yet answers at once, so empty answers are spaced out.
@@ -25,6 +51,16 @@ inline std::vector<CanFrame> receiveFrames(int handle, int channel, std::size_t 
         got.insert(got.end(), buffer, buffer + n);
     }
     return got;
+}
+
+// A device connected to the server `handle` on `port`, known to be accepted
+// once its frame `id` reached the handle.
+inline int connectDevice(int handle, std::uint16_t port, std::uint32_t id) {
+    const int fd = tcpConnect(port);
+    sendBytes(fd, buildPacket(1, {{1, 0, id, 0, 0, {0}}}));
+    const auto got = receiveFrames(handle, 0, 1);
+    EXPECT_TRUE(got.size() == 1 && got[0].id == id) << "device " << id << " was not accepted";
+    return fd;
 }
 
 // Lines of captured output equal to `line`, or only starting with it.

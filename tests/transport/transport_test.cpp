@@ -9,13 +9,11 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include "open_params.h"
 #include "process_counts.h"
-#include "quilvane_sdk.h"
 #include "sim_process.h"
-#include "test_wire.h"
 #include "transport_support.h"
 
 using testing::internal::CaptureStderr;
@@ -24,11 +22,6 @@ using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
 namespace {
-
-int openTcpClient(std::uint16_t port, std::uint16_t localPort = 0) {
-    auto params = openParams(QUILVANE_TCP_CLIENT, "", localPort, "127.0.0.1", port);
-    return QUILVANE_Open(&params);
-}
 
 // TCP client connections against the simulator playing the device.
 
@@ -108,12 +101,11 @@ TEST(TcpClient, StreamsCutAnywhereAreReassembled) {
     EXPECT_EQ(QUILVANE_Close(handle), 0);
 }
 
-TEST(TcpClient, RefusedConnectionMakesThreeAttemptsAndMovesTheLocalPort) {
-    const std::uint16_t port = freePort();
+TEST(TcpClient, FailedConnectMakesThreeAttemptsAndMovesTheLocalPort) {
     CaptureStdout();
     CaptureStderr();
-    EXPECT_EQ(openTcpClient(port), -1);
-    const std::string err = GetCapturedStderr();
+    EXPECT_EQ(openTcpClient(freePort()), -1) << "refused";
+    std::string err = GetCapturedStderr();
     std::string out = GetCapturedStdout();
 #if defined(_WIN32)
     // Windows tells a refused connect only in select's exception set, which
@@ -131,24 +123,23 @@ TEST(TcpClient, RefusedConnectionMakesThreeAttemptsAndMovesTheLocalPort) {
     EXPECT_EQ(openTcpClient(sim.readyPort()), 0) << "its number is handed out again";
     out = GetCapturedStdout();
     EXPECT_EQ(countLines(out, "connnect client:3"), 1) << "three failures moved the local port to 3: " << out;
-    EXPECT_EQ(QUILVANE_Close(0), 0) << "returns while the receive thread waits on a silent device";
-}
+    EXPECT_EQ(QUILVANE_Close(0), 0);
 
-TEST(TcpClient, ConnectTimesOutWhenTheDeviceNeverAnswers) {
-    // A listener whose accept queue is full drops further connection requests.
+#if !defined(_WIN32)  // there the refused connect above waited out its time limits
+    // Never answered: a listener whose accept queue is full drops further requests.
     std::uint16_t port = 0;
     const int listener = tcpListen(port, 0);
     std::vector<int> fillers;
     for (int i = 0; i < 3; ++i)
         fillers.push_back(tcpConnect(port, false));
-
     CaptureStderr();
     EXPECT_EQ(openTcpClient(port), -1);
-    const std::string err = GetCapturedStderr();
+    err = GetCapturedStderr();
     EXPECT_EQ(countLines(err, "Connect timeout (3s)"), 3) << err;
     for (int fd : fillers)
         closeSocket(fd);
     closeSocket(listener);
+#endif
 }
 
 TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
@@ -168,14 +159,11 @@ TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
     }
     {
         // A plain socket, so that the reset comes only after the connection is made.
-        std::uint16_t port = 0;
-        const int listener = tcpListen(port);
-        const int handle = openTcpClient(port);
-        const int device = tcpAccept(listener);
+        ClientAndDevice c;
+        const int handle = c.handle;
         CaptureStdout();
         CaptureStderr();
-        resetAndClose(device);
-        closeSocket(listener);
+        resetAndClose(std::exchange(c.device, -1));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reader sees the reset first
         const CanFrame frame = makeFrame(1, {1});
         for (int i = 0; i < 50; ++i) {
@@ -205,20 +193,9 @@ TEST(TcpClient, UndecodableFloodIsDroppedWithAMessageAndDecodingResumes) {
 
 // TCP server connections: several devices on one handle, against plain sockets.
 
-// A device that has been accepted: one of its frames reached the handle.
-int connectDevice(int handle, std::uint16_t port, std::uint32_t id) {
-    const int fd = tcpConnect(port);
-    const auto packet = buildPacket(1, {{1, 0, id, 0, 0, {0}}});
-    sendBytes(fd, packet);
-    const auto got = receiveFrames(handle, 0, 1);
-    EXPECT_TRUE(got.size() == 1 && got[0].id == id) << id;
-    return fd;
-}
-
 TEST(TcpServer, DevicesShareOneHandleEachStreamOnItsOwnAndOneThatResetsIsDropped) {
     const std::uint16_t port = freePort();
-    auto params = openParams(QUILVANE_TCP_SERVER, "", port);
-    const int handle = QUILVANE_Open(&params);
+    const int handle = openTcpServer(port);
     ASSERT_EQ(handle, 0);
     CaptureStdout();
     CaptureStderr();
@@ -273,8 +250,7 @@ TEST(TcpServer, PortInUseStillGivesAHandleThatSendsNowhere) {
     std::uint16_t port = 0;
     const int taken = tcpListen(port);
     CaptureStderr();
-    auto params = openParams(QUILVANE_TCP_SERVER, "", port);
-    const int handle = QUILVANE_Open(&params);
+    const int handle = openTcpServer(port);
 #if defined(_WIN32)
     EXPECT_EQ(GetCapturedStderr(), "Bind failed: 10013\n") << "the port's holder does not share it";
 #else

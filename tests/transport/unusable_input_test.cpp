@@ -3,28 +3,15 @@
 // host) and a datagram longer than the receive buffer (reported, never cut).
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "open_params.h"
-#include "quilvane_sdk.h"
-#include "test_wire.h"
+#include "transport_support.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
 namespace {
-
-int countLines(const std::string& text, const std::string& line) {
-    std::istringstream lines(text);
-    int n = 0;
-    for (std::string l; std::getline(lines, l);)
-        n += l == line;
-    return n;
-}
 
 TEST(UnusableInput, RemoteAddressThatDoesNotParseNeverReachesThisHost) {
     // Read as 0.0.0.0, a typo would connect to this listener on Linux.
@@ -56,14 +43,8 @@ TEST(UnusableInput, DatagramLongerThanTheReceiveBufferIsReportedNotCut) {
     sendTo(device, port, tooLong);
     sendTo(device, port, buildPacket(1, {{1, 0, 0x7FF, 0, 0, {2}}}));
 
-    std::vector<CanFrame> got;
-    CanFrame frames[64];
-    for (int i = 0; i < 2000 && (got.empty() || got.back().id != 0x7FF); ++i) {
-        const int n = QUILVANE_Recv_CAN(0, 0, frames, 64);
-        got.insert(got.end(), frames, frames + (n > 0 ? n : 0));
-        if (n <= 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    // One thread reads the datagrams in order: frames of the long one would come first.
+    const auto got = receiveFrames(0, 0, 1);
     EXPECT_EQ(QUILVANE_Close(handle), 0);
     const std::string err = GetCapturedStderr();
     ASSERT_EQ(got.size(), 1u) << "nothing of the long datagram is decoded";
