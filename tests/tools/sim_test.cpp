@@ -16,12 +16,12 @@ namespace {
 
 // Ten frames in packets of 3, 3, 3 and 1 records, alternately classic and FD
 // (79, 247, 79 and 87 bytes); the faults that pick a packet pick the second.
+// (The flood is pinned by the library's test that must see it overflow.)
 TEST(SimStream, GeneratedFramesFollowThePatternAndEachFaultSpoilsOnlyItsPart) {
     // A letter a packet: g good, c bad checksum, s sync byte 0xAA with a good checksum.
     const std::pair<std::string, std::string> rows[] = {{"cut", "gggg"},          {"byte-at-a-time", "gggg"},
                                                         {"bad-checksum", "gcgg"}, {"bad-sync", "gsgg"},
-                                                        {"close", "gg"},          {"reset", "g"},
-                                                        {"flood", "gggg"}};
+                                                        {"close", "gg"},          {"reset", "g"}};
     for (const auto& [fault, expected] : rows) {
         SCOPED_TRACE(fault);
         SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "10", "--records-per-packet", "3",
@@ -33,13 +33,6 @@ TEST(SimStream, GeneratedFramesFollowThePatternAndEachFaultSpoilsOnlyItsPart) {
         close(fd);
         auto summary = sim.summary();
         EXPECT_EQ(error, fault == "reset" ? ECONNRESET : 0);
-        if (fault == "flood") {  // 1 MiB + 1 bytes after packet 1 that look like packets, yet none decodes
-            ASSERT_GE(stream.size(), 79u + 0x100001);
-            const auto flood = splitPackets({stream.begin() + 79, stream.begin() + 79 + 0x100001});
-            EXPECT_TRUE(!flood.empty() && flood[0].bytes[0] == 0x55 &&
-                        std::none_of(flood.begin(), flood.end(), [](auto& p) { return p.checksumOk; }));
-            stream.erase(stream.begin() + 79, stream.begin() + 79 + 0x100001);
-        }
         const auto packets = splitPackets(stream, &rest);
         EXPECT_EQ(rest.size(), fault == "reset" ? 247u / 2 : 0u) << "reset writes half of packet 2";
         std::string status;
