@@ -2,8 +2,8 @@
 # The command isolated_network.sh runs inside its private network namespace
 # for a Windows program that broadcasts:
 #
-#   isolated_network.sh isolated_wine.sh --prefix=WINEPREFIX --check=ADAPTER_CHECK
-#                       [--sim=PATH --broker=PATH] PROGRAM [ARGUMENT...]
+#   WINEPREFIX=PREFIX [QUILVANE_SIM=PATH QUILVANE_SIM_BROKER=PATH]
+#     isolated_network.sh isolated_wine.sh ADAPTER_CHECK PROGRAM [ARGUMENT...]
 #
 # Wine makes every socket in the wineserver, so the wineserver must start in
 # here too: the prepared prefix is copied to a fresh folder, whose new
@@ -13,20 +13,12 @@
 # machine's real adapters.
 set -euo pipefail
 here=$(dirname "$0")
-prefix='' check='' pass=()
-while [[ ${1-} == --*=* ]]; do
-  case $1 in
-    --prefix=*) prefix=${1#*=} ;;
-    --check=*) check=${1#*=} ;;
-    *) pass+=("$1") ;;
-  esac
-  shift
-done
-if [ -z "$prefix" ] || [ -z "$check" ] || [ $# = 0 ]; then
-  echo "usage: isolated_wine.sh --prefix=WINEPREFIX --check=ADAPTER_CHECK [--sim=PATH --broker=PATH] PROGRAM" >&2
+if [ -z "${WINEPREFIX-}" ] || [ $# -lt 2 ]; then
+  echo "usage: WINEPREFIX=PREFIX isolated_wine.sh ADAPTER_CHECK PROGRAM [ARGUMENT...]" >&2
   exit 2
 fi
-
+prefix=$WINEPREFIX check=$1
+shift
 fresh=$(mktemp -d "${prefix%/}.isolated.XXXXXX")
 trap 'WINEPREFIX=$fresh wineserver -k 2>/dev/null || true; rm -rf "$fresh"' EXIT
 # Hard links, as a copy would take seconds and 1.3 GB: wine replaces the
@@ -37,7 +29,8 @@ cp -al "$prefix/." "$fresh/"
 rm -f "$fresh/wineserver" "$fresh"/*.reg
 cp "$prefix"/*.reg "$fresh/"
 
-listed=$("$here/wine_run.sh" --prefix="$fresh" "$check")
+export WINEPREFIX=$fresh
+listed=$(QUILVANE_SIM_BROKER='' "$here/wine_run.sh" "$check")
 echo "$listed"
 if ! grep -q '^adapters listed' <<<"$listed"; then
   echo "FAILED: adapter_check did not run" >&2
@@ -53,4 +46,4 @@ if [ "${QUILVANE_NETWORK-}" = two-adapters ] && ! grep -q '^Bound to ' <<<"$list
   echo "FAILED: wine sees none of the private network's adapters" >&2
   exit 1
 fi
-"$here/wine_run.sh" --prefix="$fresh" "${pass[@]}" "$@"
+"$here/wine_run.sh" "$@"

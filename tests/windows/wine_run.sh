@@ -2,7 +2,7 @@
 # Runs a Windows test program under wine: the Windows builds' cross-compiling
 # emulator, through which ctest and gtest_discover_tests run every program.
 #
-#   wine_run.sh --prefix=WINEPREFIX [--sim=QUILVANE_SIM --broker=SIM_BROKER] PROGRAM [ARGUMENT...]
+#   WINEPREFIX=PREFIX [QUILVANE_SIM=PATH QUILVANE_SIM_BROKER=PATH] wine_run.sh PROGRAM [ARGUMENT...]
 #
 # With a simulator and a broker (both Linux programs), sim_broker runs
 # beside the program for as long as it does; the program finds it by
@@ -10,27 +10,17 @@
 # without its 32-bit part runs an i686 program as nothing and exits 0): that
 # fails, whatever the exit status.
 set -uo pipefail
-prefix='' sim='' broker=''
-while [[ ${1-} == --*=* ]]; do
-  case $1 in
-    --prefix=*) prefix=${1#*=} ;;
-    --sim=*) sim=${1#*=} ;;
-    --broker=*) broker=${1#*=} ;;
-    *) echo "wine_run.sh: unknown option $1" >&2; exit 2 ;;
-  esac
-  shift
-done
-if [ -z "$prefix" ] || [ $# = 0 ]; then
-  echo "usage: wine_run.sh --prefix=WINEPREFIX [--sim=PATH --broker=PATH] PROGRAM [ARGUMENT...]" >&2
+if [ -z "${WINEPREFIX-}" ] || [ $# = 0 ]; then
+  echo "usage: WINEPREFIX=PREFIX [QUILVANE_SIM=PATH QUILVANE_SIM_BROKER=PATH] wine_run.sh PROGRAM [ARGUMENT...]" >&2
   exit 2
 fi
-export WINEPREFIX=$prefix WINEDEBUG=-all
+export WINEDEBUG=-all
 scratch=$(mktemp -d)
 brokerpid=''
 trap '[ -z "$brokerpid" ] || kill "$brokerpid" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 
-if [ -n "$sim" ] && [ -n "$broker" ]; then
-  "$broker" "$sim" >"$scratch/broker" &
+if [ -n "${QUILVANE_SIM-}" ] && [ -n "${QUILVANE_SIM_BROKER-}" ]; then
+  "$QUILVANE_SIM_BROKER" "$QUILVANE_SIM" >"$scratch/broker" &
   brokerpid=$!
   for _ in $(seq 100); do grep -q '^ready ' "$scratch/broker" && break; sleep 0.05; done
   port=$(sed -n 's/^ready //p' "$scratch/broker")
@@ -38,7 +28,7 @@ if [ -n "$sim" ] && [ -n "$broker" ]; then
     echo "wine_run.sh: sim_broker did not start" >&2
     exit 1
   fi
-  export QUILVANE_SIM=$sim QUILVANE_SIM_BROKER_PORT=$port
+  export QUILVANE_SIM_BROKER_PORT=$port
 fi
 
 # Into files, shown as they grow: wine's helper processes (services,

@@ -14,8 +14,10 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 set(QUILVANE_CHILD_PROCESS_SOURCE ${PROJECT_SOURCE_DIR}/tests/support/child_process_broker.cpp)
-set(QUILVANE_WINE_RUN ${PROJECT_SOURCE_DIR}/tests/windows/wine_run.sh --prefix=${QUILVANE_WINEPREFIX}
-                      --sim=${QUILVANE_TEST_SIM} --broker=${QUILVANE_SIM_BROKER})
+# What wine_run.sh and isolated_wine.sh take from the environment.
+set(QUILVANE_WINE_ENV ${CMAKE_COMMAND} -E env WINEPREFIX=${QUILVANE_WINEPREFIX} QUILVANE_SIM=${QUILVANE_TEST_SIM}
+                      QUILVANE_SIM_BROKER=${QUILVANE_SIM_BROKER})
+set(QUILVANE_WINE_RUN ${QUILVANE_WINE_ENV} ${PROJECT_SOURCE_DIR}/tests/windows/wine_run.sh)
 
 # A Windows program of the tests, beside the DLL, where Windows looks first.
 function(quilvane_wine_program name)
@@ -41,9 +43,8 @@ endfunction()
 # network of isolated_network.sh, as one process.
 function(quilvane_isolated_wine_test test program)
   add_test(NAME ${test}
-           COMMAND ${PROJECT_SOURCE_DIR}/tests/discovery/isolated_network.sh
-                   ${PROJECT_SOURCE_DIR}/tests/windows/isolated_wine.sh --prefix=${QUILVANE_WINEPREFIX}
-                   --sim=${QUILVANE_TEST_SIM} --broker=${QUILVANE_SIM_BROKER}
-                   --check=$<TARGET_FILE:adapter_check> $<TARGET_FILE:${program}>)
+           COMMAND ${QUILVANE_WINE_ENV} ${PROJECT_SOURCE_DIR}/tests/discovery/isolated_network.sh
+                   ${PROJECT_SOURCE_DIR}/tests/windows/isolated_wine.sh $<TARGET_FILE:adapter_check>
+                   $<TARGET_FILE:${program}>)
   set_tests_properties(${test} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 endfunction()
