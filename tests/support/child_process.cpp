@@ -99,17 +99,6 @@ void ChildProcess::collect(int waitMs) {
     }
 }
 
-bool ChildProcess::readUntil(const std::function<bool()>& done, int timeoutMs) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        const int left = millisecondsLeft(end);
-        if (left == 0 || (fds_[0] < 0 && fds_[1] < 0))
-            return done();
-        collect(std::min(left, 50));
-    }
-    return true;
-}
-
 bool ChildProcess::streamsOpen() const {
     return fds_[0] >= 0 || fds_[1] >= 0;
 }

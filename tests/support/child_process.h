@@ -11,6 +11,8 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <string>
@@ -33,7 +35,17 @@ class ChildProcess {
 
     // Reads output until `done` holds; false if time ran out, or the child closed
     // both streams, first.
-    bool readUntil(const std::function<bool()>& done, int timeoutMs);
+    bool readUntil(const std::function<bool()>& done, int timeoutMs) {
+        using namespace std::chrono;
+        const auto end = steady_clock::now() + milliseconds(timeoutMs);
+        while (!done()) {
+            const auto left = duration_cast<milliseconds>(end - steady_clock::now()).count();
+            if (left <= 0 || !streamsOpen())
+                return done();
+            collect(static_cast<int>(std::min<decltype(left)>(left, 50)));
+        }
+        return true;
+    }
     bool streamsOpen() const;  // until the child has closed both
     void interrupt(int signal = SIGINT);
     // Collects until the child exits, killing it after `timeoutMs`; its exit

@@ -5,21 +5,12 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "child_process.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int millisecondsLeft(Clock::time_point end) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    return static_cast<int>(std::max<decltype(left)>(left, 0));
-}
 
 int connectToBroker() {
     const char* port = std::getenv("QUILVANE_SIM_BROKER_PORT");
@@ -81,17 +72,6 @@ void ChildProcess::collect(int waitMs) {
         closesocket(broker_);
         broker_ = -1;
     }
-}
-
-bool ChildProcess::readUntil(const std::function<bool()>& done, int timeoutMs) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        const int left = millisecondsLeft(end);
-        if (left == 0 || !streamsOpen())
-            return done();
-        collect(std::min(left, 50));
-    }
-    return true;
 }
 
 bool ChildProcess::streamsOpen() const {
