@@ -35,7 +35,23 @@ uint8_t xorOf(const uint8_t* bytes, size_t count) {
 // The few calls in which Winsock differs. A socket fits in an int: Windows
 // handles carry 32 significant bits.
 #if defined(_WIN32)
+int lastError() {
+    return WSAGetLastError();
+}
+constexpr int kConnectUnderWay = WSAEWOULDBLOCK;
+const DWORD kReadTimeout = 10000;  // ms
+#define poll WSAPoll
+#else
+int lastError() {
+    return errno;
+}
+constexpr int kConnectUnderWay = EINPROGRESS;
+const timeval kReadTimeout{10, 0};
+#define closesocket close
+#endif
+
 int openSocket(int type, bool nonBlocking = false) {
+#if defined(_WIN32)
     // Started once per process; the library starts its own use apart.
     [[maybe_unused]] static const bool started = [] {
         WSADATA data;
@@ -46,42 +62,15 @@ int openSocket(int type, bool nonBlocking = false) {
     if (fd >= 0 && nonBlocking)
         ioctlsocket(fd, FIONBIO, &on);
     return fd;
-}
-int lastError() {
-    return WSAGetLastError();
-}
-constexpr int kConnectUnderWay = WSAEWOULDBLOCK;
-void closeRaw(int fd) {
-    closesocket(fd);
-}
-bool readable(int fd, int timeoutMs) {
-    WSAPOLLFD entry{static_cast<SOCKET>(fd), POLLIN, 0};
-    return WSAPoll(&entry, 1, timeoutMs) == 1;
-}
-void setReceiveTimeout(int fd, int seconds) {
-    const DWORD ms = static_cast<DWORD>(seconds) * 1000;
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
-}
 #else
-int openSocket(int type, bool nonBlocking = false) {
     return socket(AF_INET, type | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+#endif
 }
-int lastError() {
-    return errno;
-}
-constexpr int kConnectUnderWay = EINPROGRESS;
-void closeRaw(int fd) {
-    close(fd);
-}
+
 bool readable(int fd, int timeoutMs) {
-    pollfd entry{fd, POLLIN, 0};
+    pollfd entry{static_cast<decltype(pollfd::fd)>(fd), POLLIN, 0};
     return poll(&entry, 1, timeoutMs) == 1;
 }
-void setReceiveTimeout(int fd, int seconds) {
-    timeval timeout{seconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-}
-#endif
 
 sockaddr_in loopback(uint16_t port) {
     sockaddr_in address{};
@@ -92,7 +81,9 @@ sockaddr_in loopback(uint16_t port) {
 }
 
 int withTimeout(int fd) {
-    setReceiveTimeout(fd, 10);  // no test read may hang
+    // No test read may hang.
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&kReadTimeout),
+               sizeof kReadTimeout);
     return fd;
 }
 
@@ -177,7 +168,7 @@ int udpSocket(uint16_t& port) {
 
 uint16_t freePort(bool udp) {
     uint16_t port = 0;
-    closeRaw(boundSocket(udp ? SOCK_DGRAM : SOCK_STREAM, port));
+    closesocket(boundSocket(udp ? SOCK_DGRAM : SOCK_STREAM, port));
     return port;
 }
 
@@ -226,11 +217,11 @@ void sendBytes(int fd, const std::vector<uint8_t>& bytes) {
 }
 
 void closeSocket(int fd) {
-    closeRaw(fd);
+    closesocket(fd);
 }
 
 void resetAndClose(int fd) {
     linger hard{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
-    closeRaw(fd);
+    closesocket(fd);
 }
