@@ -3,7 +3,6 @@
 // receive threads' bounded chunk queue. Linux only: it links quilvane_core.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -95,18 +94,12 @@ TEST(Udp, SendNeedsASocketAndATarget) {
     closeSocket(taken);
 }
 
-TEST(ChunkQueue, DropsBeyondItsBoundAndDrainsBeforeStopping) {
+TEST(ChunkQueue, DropsWhatComesBeyondItsBound) {
     quilvane::ChunkQueue<int> queue;
     int dropped = 0;
     for (int i = 0; i < 1002; ++i)
         queue.push(int{i}, true, [&] { ++dropped; });
     EXPECT_EQ(dropped, 2);
-    std::atomic<bool> running{false};
-    int chunk = -1;
-    ASSERT_TRUE(queue.waitPop(chunk, running)) << "a queued chunk is handed out after the stop";
-    EXPECT_EQ(chunk, 0);
-    queue.clear();
-    EXPECT_FALSE(queue.waitPop(chunk, running));
 }
 
 }  // namespace
