@@ -33,9 +33,11 @@ if ! "$python" -c 'import can' 2>/dev/null; then
   exit 0
 fi
 site=$(find "$prefix" -type d -name dist-packages | head -n 1)
-env -u LD_LIBRARY_PATH -u QUILVANE_SDK_LIBRARY PYTHONPATH="$site" "$python" -B -c "import can, quilvane_can.library as l
+# Captured whole, not piped into grep -q: the library's own lines would meet a closed pipe.
+loaded=$(env -u LD_LIBRARY_PATH -u QUILVANE_SDK_LIBRARY PYTHONPATH="$site" "$python" -B -c "import can, quilvane_can.library as l
 try:
     can.Bus(interface='quilvane', channel='tcp://127.0.0.1:1')
 except can.CanInitializationError:
-    print(l.load_library()._name)" | grep -qx "$libdir/libQUILVANE_SDK.so"
+    print(l.load_library()._name)")
+grep -qx "$libdir/libQUILVANE_SDK.so" <<<"$loaded" || { echo "python-can did not load the installed library:"; echo "$loaded"; exit 1; }
 echo "found by python-can: ok"
