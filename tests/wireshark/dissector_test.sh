@@ -48,7 +48,14 @@ run_sim() { "$sim" "$@" --duration 10 >/dev/null; }
 
 dumpcap -i lo -w capture.pcapng -a duration:60 2>dumpcap.err &
 capture=$!
-wait_for dumpcap.err "Capturing on"
+# dumpcap says "Capturing on" before it captures: the first traffic could be
+# lost. A marker datagram (to a closed port) seen in the file means it is on.
+for _ in $(seq 100); do
+  echo capture-marker >/dev/udp/127.0.0.1/9 || true
+  grep -aq capture-marker capture.pcapng 2>/dev/null && break
+  sleep 0.1
+done
+grep -aq capture-marker capture.pcapng || { echo "dumpcap captured nothing:"; cat dumpcap.err; exit 1; }
 
 # TCP on the default port, every packet written in pieces, echoed back.
 start_sim echo4001 --tcp-listen 127.0.0.1:4001 --echo --record fd
