@@ -33,11 +33,12 @@ if ! "$python" -c 'import can' 2>/dev/null; then
   exit 0
 fi
 site=$(find "$prefix" -type d -name dist-packages | head -n 1)
-# Captured whole, not piped into grep -q: the library's own lines would meet a closed pipe.
-loaded=$(env -u LD_LIBRARY_PATH -u QUILVANE_SDK_LIBRARY PYTHONPATH="$site" "$python" -B -c "import can, quilvane_can.library as l
+# The path goes to a file: the library's threads write to standard output.
+env -u LD_LIBRARY_PATH -u QUILVANE_SDK_LIBRARY PYTHONPATH="$site" "$python" -B -c "import can, sys, quilvane_can.library as l
 try:
     can.Bus(interface='quilvane', channel='tcp://127.0.0.1:1')
 except can.CanInitializationError:
-    print(l.load_library()._name)")
-grep -qx "$libdir/libQUILVANE_SDK.so" <<<"$loaded" || { echo "python-can did not load the installed library:"; echo "$loaded"; exit 1; }
+    open(sys.argv[1], 'w').write(l.load_library()._name)" "$work/loaded" >/dev/null
+loaded=$(cat "$work/loaded")
+[ "$loaded" = "$libdir/libQUILVANE_SDK.so" ] || { echo "python-can loaded \"$loaded\", not the installed library"; exit 1; }
 echo "found by python-can: ok"
