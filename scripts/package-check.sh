@@ -30,11 +30,10 @@ trap cleanup EXIT
 fail() { echo "FAILED: $*"; exit 1; }
 started=$SECONDS
 
-windows_builds=$PWD/$native/windows-sdk/build-windows
 if [ -f build-windows-i686/CMakeCache.txt ] && [ -f build-windows-x86_64/CMakeCache.txt ]; then
-  windows_builds=$PWD/build-windows
+  export QUILVANE_WINDOWS_BUILDS=$PWD/build-windows
 fi
-cmake -S . -B "$native" -DQUILVANE_WERROR=ON -DQUILVANE_WINDOWS_BUILD_PREFIX="$windows_builds" >/dev/null
+cmake -S . -B "$native" -DQUILVANE_WERROR=ON >/dev/null
 cmake --build "$native" -j2 --target package >"$work/package.log" 2>&1 || { cat "$work/package.log"; fail "cmake --build $native --target package"; }
 zip=$native/QUILVANE_SDK-$version-windows.zip
 debs=()
