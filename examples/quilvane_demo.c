@@ -4,14 +4,41 @@
  *   quilvane_demo ADDRESS PORT
  *
  * Uses nothing but the public header. */
+#if !defined(_WIN32)
+#define _POSIX_C_SOURCE 200809L /* clock_gettime, nanosleep */
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/time.h>
 #include <time.h>
-#include <unistd.h>
 
 #include "quilvane_sdk.h"
+
+/* The wall clock in microseconds since 1970, and a pause of 1 ms: the only
+ * calls that differ between Windows (any compiler) and POSIX systems. */
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+static long long microsecondsNow(void) {
+    FILETIME now; /* 100 ns steps since 1601 */
+    GetSystemTimeAsFileTime(&now);
+    unsigned long long ticks = ((unsigned long long)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    return (long long)(ticks / 10 - 11644473600000000ULL);
+}
+static void pauseOneMillisecond(void) {
+    Sleep(1);
+}
+#else
+static long long microsecondsNow(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return (long long)now.tv_sec * 1000000 + now.tv_nsec / 1000;
+}
+static void pauseOneMillisecond(void) {
+    const struct timespec pause = {0, 1000000};
+    nanosleep(&pause, NULL);
+}
+#endif
 
 enum { kFramesToSend = 4, kWaitSeconds = 5 };
 
@@ -19,9 +46,8 @@ enum { kFramesToSend = 4, kWaitSeconds = 5 };
  * or more than 8 data bytes) as "ID##F DATA" with F the low digit of the
  * flags word: 0x1 bit rate switch, 0x2 error state, 0x4 CAN FD. */
 static void printFrame(const CanFrame* f) {
-    struct timeval now;
-    gettimeofday(&now, NULL);
-    printf("(%ld.%06ld) can%u ", (long)now.tv_sec, (long)now.tv_usec, f->channel);
+    long long now = microsecondsNow();
+    printf("(%lld.%06lld) can%u ", now / 1000000, now % 1000000, f->channel);
     printf(f->id > 0x7FF ? "%08X" : "%03X", f->id);
     if ((f->flags & 0x4) || f->dataLength > 8) {
         printf("##%X", (f->flags & 0x7) | 0x4);
@@ -79,7 +105,7 @@ int main(int argc, char** argv) {
         if (n > 0) {
             received += n;
         } else {
-            usleep(1000);
+            pauseOneMillisecond();
         }
     }
 

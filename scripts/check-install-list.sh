@@ -23,6 +23,9 @@ commands=(
   unshare ip sysctl                                             # isolated_network.sh, dissector_test.sh
   tshark dumpcap                                                # dissector_test.sh, wire.py
   /usr/bin/python3                                              # Python tests, bench.sh, cli_test.cpp
+  mcs mono                                                      # tests/csharp
+  cpack llvm-dlltool {i686,x86_64}-w64-mingw32-strip              # package target (cmake/windows_sdk*.cmake)
+  unzip llvm-nm wrestool x86_64-w64-mingw32-strings             # package-check.sh
 )
 modules=(can)  # beyond the standard library
 # Only Debian's: a tool installed by hand elsewhere would not be there on a fresh machine.

@@ -9,4 +9,5 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 apt dpkg-dev iproute2 util-linux procps tshark
   python3 python3-can
+  mono-complete llvm icoutils unzip
 )

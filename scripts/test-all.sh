@@ -2,8 +2,8 @@
 # Everything CI checks: installs what is missing, checks that the install
 # list names every package the scripts and tests call, builds, and runs every
 # test (native, with AddressSanitizer + UndefinedBehaviorSanitizer, with
-# ThreadSanitizer), the decoder fuzzer for a bounded time, and the Windows
-# DLLs under wine.
+# ThreadSanitizer), the decoder fuzzer for a bounded time, the Windows
+# DLLs under wine, and the release archives.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -29,4 +29,6 @@ stage "decoder fuzzing"
 bash scripts/fuzz.sh 60
 stage "Windows DLLs"
 bash scripts/windows-check.sh
+stage "release archives (Windows SDK ZIP, Debian packages)"
+bash scripts/package-check.sh
 stage "all checks passed"
