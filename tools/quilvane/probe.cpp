@@ -1,14 +1,10 @@
 // quilvane probe: whether one device answers its family's probe.
 #include <string>
 
-#include "arguments.h"
-#include "commands.h"
-#include "device_id.h"
-#include "ipv4_text.h"
-#include "library_output.h"
+#include "command_line.h"
+#include "connection.h"
 #include "quilvane_sdk.h"
-#include "report.h"
-#include "usage_error.h"
+#include "text_format.h"
 
 namespace {
 

@@ -2,13 +2,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "arguments.h"
-#include "commands.h"
-#include "library_output.h"
+#include "command_line.h"
+#include "connection.h"
 #include "quilvane_sdk.h"
-#include "report.h"
-#include "search_format.h"
-#include "usage_error.h"
+#include "text_format.h"
 
 namespace {
 

@@ -1,10 +1,13 @@
-#include "arguments.h"
+#include "command_line.h"
 
+#include <signal.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
-
-#include "usage_error.h"
+#include <thread>
 
 bool Arguments::next() {
     if (next_ >= words_.size()) {
@@ -58,9 +61,13 @@ void Arguments::unknown() const {
     throw UsageError{"unexpected argument \"" + word_ + "\""};
 }
 
-void badValue(const std::string& option, const std::string& text, const char* what) {
+namespace {
+
+[[noreturn]] void badValue(const std::string& option, const std::string& text, const char* what) {
     throw UsageError{option + ": expected " + what + ", got \"" + text + "\""};
 }
+
+}  // namespace
 
 std::uint64_t parseUnsigned(const std::string& option, const std::string& text, std::uint64_t min,
                             std::uint64_t max, const char* what) {
@@ -107,4 +114,50 @@ std::vector<std::uint8_t> parseChannelList(const std::string& option, const std:
         }
         start = comma + 1;
     }
+}
+
+void report(const char* command, const std::string& message) {
+    std::fprintf(stderr, "quilvane %s: %s\n", command, message.c_str());
+}
+
+namespace {
+
+std::atomic<bool> stopFlag{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+// Short steps keep the reaction to Ctrl-C prompt during long gaps.
+constexpr auto kLongestNap = std::chrono::milliseconds(20);
+
+void onStop(int) {
+    stopFlag.store(true);
+}
+
+}  // namespace
+
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStop;
+    sigemptyset(&action.sa_mask);
+    // SA_RESETHAND: the second Ctrl-C meets the default action and ends the
+    // process, for when the library is stuck in a connection attempt.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool stopRequested() {
+    return stopFlag.load();
+}
+
+bool sleepUntil(std::chrono::steady_clock::time_point deadline) {
+    while (!stopRequested()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return true;
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(deadline - now, kLongestNap));
+    }
+    return false;
 }

@@ -8,14 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "arguments.h"
-#include "candump_format.h"
-#include "commands.h"
-#include "link_session.h"
-#include "report.h"
-#include "run_summary.h"
-#include "signals.h"
-#include "usage_error.h"
+#include "command_line.h"
+#include "connection.h"
+#include "text_format.h"
 
 namespace {
 
@@ -109,7 +104,7 @@ int runDump(const Words& words, LibraryOutput& output) {
     if (positional.empty()) {
         throw UsageError{"missing CONNECTION, like tcp://192.0.2.10:4001"};
     }
-    LinkSession link("dump", parseConnectionUrl(positional[0]), output);
+    LinkSession link("dump", connectionArgument(positional[0]), output);
 
     FILE* log = nullptr;
     if (!options.logPath.empty()) {

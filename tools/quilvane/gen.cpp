@@ -2,15 +2,9 @@
 // incrementing mode.
 #include <vector>
 
-#include "arguments.h"
-#include "candump_format.h"
-#include "commands.h"
-#include "device_wait.h"
-#include "link_session.h"
-#include "report.h"
-#include "send_run.h"
-#include "signals.h"
-#include "usage_error.h"
+#include "command_line.h"
+#include "connection.h"
+#include "text_format.h"
 
 namespace {
 
@@ -89,7 +83,7 @@ int runGen(const Words& words, LibraryOutput& output) {
         } else if (args.is("--channels")) {
             options.channels = parseChannelList("--channels", args.value());
         } else if (args.is("--wait")) {
-            options.wait = parseDeviceWait(args);
+            options.wait = parseDeviceWait(args.value());
         } else if (!args.isOption() && positional.empty()) {
             positional.push_back(args.word());
         } else {
@@ -99,8 +93,8 @@ int runGen(const Words& words, LibraryOutput& output) {
     if (positional.empty()) {
         throw UsageError{"missing CONNECTION, like tcp://192.0.2.10:4001"};
     }
-    LinkSession link("gen", parseConnectionUrl(positional[0]), output);
-    if (!link.open() || !waitForDevice("gen", link, options.wait)) {
+    LinkSession link("gen", connectionArgument(positional[0]), output);
+    if (!link.open() || !link.waitForDevice(options.wait)) {
         link.end();
         return stopRequested() ? kExitInterrupted : kExitFailed;
     }

@@ -5,15 +5,9 @@
 #include <iostream>
 #include <vector>
 
-#include "arguments.h"
-#include "candump_log.h"
-#include "commands.h"
-#include "device_wait.h"
-#include "link_session.h"
-#include "report.h"
-#include "send_run.h"
-#include "signals.h"
-#include "usage_error.h"
+#include "command_line.h"
+#include "connection.h"
+#include "text_format.h"
 
 namespace {
 
@@ -57,7 +51,7 @@ int runReplay(const Words& words, LibraryOutput& output) {
             speed = parseDecimal("--speed", args.value(), 0, true,
                                  "a factor, 0 or more (0: as fast as possible)");
         } else if (args.is("--wait")) {
-            wait = parseDeviceWait(args);
+            wait = parseDeviceWait(args.value());
         } else if (!args.isOption() && positional.size() < 2) {
             positional.push_back(args.word());
         } else {
@@ -67,7 +61,7 @@ int runReplay(const Words& words, LibraryOutput& output) {
     if (positional.size() < 2) {
         throw UsageError{positional.empty() ? "missing CONNECTION and FILE" : "missing FILE, a candump log"};
     }
-    const ConnectionUrl url = parseConnectionUrl(positional[0]);
+    const ConnectionUrl url = connectionArgument(positional[0]);
     const std::string& path = positional[1];
     std::vector<LogRecord> records;
     LogReadError error;
@@ -87,7 +81,7 @@ int runReplay(const Words& words, LibraryOutput& output) {
     }
 
     LinkSession link("replay", url, output);
-    if (!link.open() || !waitForDevice("replay", link, wait)) {
+    if (!link.open() || !link.waitForDevice(wait)) {
         link.end();
         return stopRequested() ? kExitInterrupted : kExitFailed;
     }

@@ -1,15 +1,9 @@
 // quilvane send: frames written in cansend's syntax.
 #include <vector>
 
-#include "arguments.h"
-#include "candump_format.h"
-#include "commands.h"
-#include "device_wait.h"
-#include "link_session.h"
-#include "report.h"
-#include "run_summary.h"
-#include "signals.h"
-#include "usage_error.h"
+#include "command_line.h"
+#include "connection.h"
+#include "text_format.h"
 
 namespace {
 
@@ -52,7 +46,7 @@ int runSend(const Words& words, LibraryOutput& output) {
             channel =
                 static_cast<int>(parseUnsigned("--channel", args.value(), 0, 255, "a channel from 0 to 255"));
         } else if (args.is("--wait")) {
-            wait = parseDeviceWait(args);
+            wait = parseDeviceWait(args.value());
         } else if (!args.isOption()) {
             positional.push_back(args.word());
         } else {
@@ -65,7 +59,7 @@ int runSend(const Words& words, LibraryOutput& output) {
     if (positional.size() < 2) {
         throw UsageError{"missing FRAME after the connection, like 123#1122"};
     }
-    const ConnectionUrl url = parseConnectionUrl(positional[0]);
+    const ConnectionUrl url = connectionArgument(positional[0]);
     std::vector<CanFrame> frames;
     for (std::size_t i = 1; i < positional.size(); ++i) {
         CanFrame frame{};
@@ -78,7 +72,7 @@ int runSend(const Words& words, LibraryOutput& output) {
     }
 
     LinkSession link("send", url, output);
-    if (!link.open() || !waitForDevice("send", link, wait)) {
+    if (!link.open() || !link.waitForDevice(wait)) {
         link.end();
         return stopRequested() ? kExitInterrupted : kExitFailed;
     }
