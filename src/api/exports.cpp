@@ -9,6 +9,7 @@
 #include "buffering/receive_frame_store.h"
 #include "buffering/send_queue.h"
 #include "common/log.h"
+#include "common/log_lines.h"
 #include "discovery/device_probe.h"
 #include "quilvane_sdk.h"
 #include "registry/connection_registry.h"
@@ -25,7 +26,7 @@ Result guarded(Result onFailure, Body&& body) {
     try {
         return body();
     } catch (const std::exception& e) {
-        quilvane::logError("Internal error: ", e.what());
+        quilvane::logError(quilvane::log_lines::kInternalError, e.what());
         return onFailure;
     }
 }
@@ -46,7 +47,7 @@ int search(Record* out, Gather&& gather) {
         std::vector<Record> records = gather(*registry);
         registry->pauseDiscovery();
         if (records.size() > QUILVANE_MAX_SEARCH_RESULTS) {
-            quilvane::logError("Search replies beyond the maximum left out: ",
+            quilvane::logError(quilvane::log_lines::kSearchRepliesLeftOut,
                                records.size() - QUILVANE_MAX_SEARCH_RESULTS);
             records.resize(QUILVANE_MAX_SEARCH_RESULTS);
         }

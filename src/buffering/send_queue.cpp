@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "common/log_lines.h"
 #include "common/singleton.h"
 #include "registry/frame_sender.h"
 
@@ -67,7 +68,7 @@ bool SendQueue::sendData(std::int32_t handle, const CanFrame& frame) {
     try {
         return sendFrame(handle, frame) == FrameSendResult::Sent;
     } catch (const std::exception& e) {
-        logError("Exception in sendData: ", e.what());
+        logError(log_lines::kSendDataException, e.what());
         return false;
     }
 }
@@ -91,7 +92,7 @@ void SendQueue::run() {
             if (!running.load())
                 break;
             if (!sendData(item.handle, item.frame))
-                logError("Failed to send data for handle: ", item.handle);
+                logError(log_lines::kSendDataFailed, item.handle);
         }
         batch.clear();
     }

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/log_lines.h"
+
 namespace quilvane {
 namespace {
 
@@ -44,7 +46,7 @@ void parseDeviceInfo(const char* text, DeviceInfo& info) {
     cJSON* root = cJSON_Parse(text);
     if (root == nullptr) {
         const char* where = cJSON_GetErrorPtr();
-        std::fprintf(stderr, "JSON parse error: %s\n", where ? where : "");
+        std::fprintf(stderr, "%s%s\n", log_lines::kJsonParseError, where ? where : "");
         return;
     }
     struct TextField {

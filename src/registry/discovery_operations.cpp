@@ -1,6 +1,7 @@
 // The registry's side of a device search: the discovery sockets it owns are
 // cleared, let run, paused and read here, always under discoveryMutex.
 #include "common/log.h"
+#include "common/log_lines.h"
 #include "discovery/device_search.h"
 #include "registry/connection_registry.h"
 #include "transport/quilvane_udp.h"
@@ -17,7 +18,7 @@ void ConnectionRegistry::resumeDiscovery() {
     std::lock_guard lock(discoveryMutex);
     for (auto& socket : discoverySockets) {
         socket->setPaused(false);
-        logInfo("UDP receive thread resumed");
+        logInfo(log_lines::kUdpReceiveResumed);
         socket->send(kSearchRequest.data(), static_cast<int>(kSearchRequest.size()));
     }
 }
@@ -26,7 +27,7 @@ void ConnectionRegistry::pauseDiscovery() {
     std::lock_guard lock(discoveryMutex);
     for (auto& socket : discoverySockets) {
         socket->setPaused(true);
-        logInfo("UDP receive thread paused");
+        logInfo(log_lines::kUdpReceivePaused);
     }
 }
 

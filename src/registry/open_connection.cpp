@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "common/log.h"
+#include "common/log_lines.h"
 #include "registry/connection_registry.h"
 #include "transport/quilvane_tcp_client.h"
 #include "transport/quilvane_tcp_server.h"
@@ -72,7 +73,7 @@ std::int32_t ConnectionRegistry::openTcpClient(std::int32_t handle, const OpenPa
         client->localIp = fieldText(params.localIp);
         client->localPort = static_cast<std::uint16_t>(nextLocalPort.load() & 0xFFFF);
         if (client->connectToServer() >= 0) {
-            logInfo("connnect client:", nextLocalPort.load());
+            logInfo(log_lines::kConnectClient, nextLocalPort.load());
             return handle;
         }
         if (++nextLocalPort > 65535)

@@ -2,6 +2,7 @@
 
 #include "codec/stream_reassembly.h"
 #include "common/log.h"
+#include "common/log_lines.h"
 #include "transport/stop_check.h"
 
 namespace quilvane {
@@ -22,18 +23,18 @@ int QuilvaneTcpClient::connectToServer() {
 
     net::Socket s = net::openTcp();
     if (s == net::kInvalidSocket) {
-        logError("Socket creation failed: ", net::lastError());
+        logError(log_lines::kSocketCreationFailed, net::lastError());
         return -1;
     }
     sock.store(s);
     if (!net::setReuseAddress(s))
-        logError("Set SO_REUSEADDR failed: ", net::lastError());
+        logError(log_lines::kReuseAddressFailed, net::lastError());
 
     if (!localIp.empty() && localPort != 0) {
         net::Endpoint local{0, localPort};
         net::parseAddress(localIp, &local.address);  // unparsable text binds to 0.0.0.0
         if (!net::bindTo(s, local)) {
-            logError("Bind failed: ", net::lastError());
+            logError(log_lines::kBindFailed, net::lastError());
             closeFailedAttempt();
             return -1;
         }
@@ -45,23 +46,23 @@ int QuilvaneTcpClient::connectToServer() {
     if (net::connectTo(s, server) != 0) {
         int code = net::lastError();
         if (code != net::kErrWouldBlock) {
-            logError("Connect failed: ", code);
+            logError(log_lines::kConnectFailed, code);
             closeFailedAttempt();
             return -1;
         }
         int ready = net::waitWritable(s, 3000);
         if (ready == 0) {
-            logError("Connect timeout (3s)");
+            logError(log_lines::kConnectTimeout);
             closeFailedAttempt();
             return -1;
         }
         if (ready < 0) {
-            logError("Connect select failed: ", net::lastError());
+            logError(log_lines::kConnectSelectFailed, net::lastError());
             closeFailedAttempt();
             return -1;
         }
         if (int pending = net::pendingError(s); pending != 0) {
-            logError("Connect failed after select: ", pending);
+            logError(log_lines::kConnectFailedAfterSelect, pending);
             closeFailedAttempt();
             return -1;
         }
@@ -69,9 +70,9 @@ int QuilvaneTcpClient::connectToServer() {
     net::setNonBlocking(s, false);
 
     if (!net::setNoDelay(s))
-        logError("Disable Nagle failed: ", net::lastError());
+        logError(log_lines::kDisableNagleFailed, net::lastError());
     net::setSendBufferSize(s, 512);
-    logInfo("TCP Client connected to ", serverIp, ":", serverPort);
+    logInfo(log_lines::kTcpClientConnectedTo, serverIp, ":", serverPort);
 
     live.store(true);
     connected.exchange(true);
@@ -94,10 +95,10 @@ int QuilvaneTcpClient::send(const std::uint8_t* data, int length) {
     }
     int code = net::lastError();
     if (code == net::kErrConnReset || code == net::kErrNotConnected) {
-        logError("Connection lost during send");
+        logError(log_lines::kConnectionLostDuringSend);
         disconnect();
     } else {
-        logError("Send failed: ", code);
+        logError(log_lines::kSendFailed, code);
     }
     return -1;
 }
@@ -131,11 +132,11 @@ void QuilvaneTcpClient::disconnect() {
         std::lock_guard lock(cacheMutex);
         cache.clear();
     }
-    logInfo("TCP Client disconnected");
+    logInfo(log_lines::kTcpClientDisconnected);
 }
 
 void QuilvaneTcpClient::receiveLoop() {
-    logInfo("TCP Client recv thread started");
+    logInfo(log_lines::kTcpClientRecvThreadStarted);
     int result = 0;
     while (connected.load()) {
         result = net::receiveWithin(sock.load(), receiveBuffer, sizeof receiveBuffer, kStopCheckMs);
@@ -144,7 +145,7 @@ void QuilvaneTcpClient::receiveLoop() {
         if (result <= 0)
             break;
         ReceivedChunk chunk{std::vector<std::uint8_t>(receiveBuffer, receiveBuffer + result), handle};
-        chunkQueue.push(std::move(chunk), true, [] { logError("Processing queue full, dropping data"); });
+        chunkQueue.push(std::move(chunk), true, [] { logError(log_lines::kQueueFullDroppingData); });
         if (!connected.load())
             break;
     }
@@ -152,13 +153,13 @@ void QuilvaneTcpClient::receiveLoop() {
     if (result == -1 && connected.load()) {
         int code = net::lastError();
         if (code != net::kErrConnReset)
-            logError("Recv error: ", code);
+            logError(log_lines::kRecvError, code);
     }
-    logInfo("TCP Client recv thread stopped");
+    logInfo(log_lines::kTcpClientRecvThreadStopped);
 }
 
 void QuilvaneTcpClient::processLoop() {
-    logInfo("TCP Client process thread started");
+    logInfo(log_lines::kTcpClientProcessThreadStarted);
     ReceivedChunk chunk;
     while (connected.load()) {
         if (!chunkQueue.waitPop(chunk, connected))
@@ -166,13 +167,13 @@ void QuilvaneTcpClient::processLoop() {
         if (!chunk.data.empty())
             processChunk(chunk);
     }
-    logInfo("TCP Client process thread stopped");
+    logInfo(log_lines::kTcpClientProcessThreadStopped);
 }
 
 void QuilvaneTcpClient::processChunk(const ReceivedChunk& chunk) {
     std::lock_guard lock(cacheMutex);
     if (!reassembleChunk(cache, chunk.data.data(), chunk.data.size(), chunk.handle)) {
-        logError("Client cache overflow, clearing cache");
+        logError(log_lines::kCacheOverflow);
     }
 }
 

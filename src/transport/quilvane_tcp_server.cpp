@@ -2,6 +2,7 @@
 
 #include "codec/stream_reassembly.h"
 #include "common/log.h"
+#include "common/log_lines.h"
 #include "transport/stop_check.h"
 
 namespace quilvane {
@@ -18,23 +19,23 @@ bool QuilvaneTcpServer::start(std::uint16_t port) {
 
     net::Socket s = net::openTcp();
     if (s == net::kInvalidSocket) {
-        logError("Socket creation failed: ", net::lastError());
+        logError(log_lines::kSocketCreationFailed, net::lastError());
         return false;
     }
     if (!net::setReuseAddress(s))
-        logError("Set SO_REUSEADDR failed: ", net::lastError());
+        logError(log_lines::kReuseAddressFailed, net::lastError());
     if (!net::bindTo(s, net::Endpoint{0, port})) {
-        logError("Bind failed: ", net::lastError());
+        logError(log_lines::kBindFailed, net::lastError());
         net::closeSocket(s);
         return false;
     }
     if (!net::listenOn(s)) {
-        logError("Listen failed: ", net::lastError());
+        logError(log_lines::kListenFailed, net::lastError());
         net::closeSocket(s);
         return false;
     }
     listenSocket.store(s);
-    logInfo("TCP Server started on port: ", port);
+    logInfo(log_lines::kTcpServerStartedOnPort, port);
 
     live.store(true);
     running.exchange(true);
@@ -55,7 +56,7 @@ bool QuilvaneTcpServer::sendToClient(net::Socket sock, const std::uint8_t* data,
         // The device's own thread sees its socket end and removes it.
         net::shutdownBoth(sock);
     } else {
-        logError("Send to client failed: ", code);
+        logError(log_lines::kSendToClientFailed, code);
     }
     return true;
 }
@@ -112,7 +113,7 @@ void QuilvaneTcpServer::stop() {
     }
     if (processThread.joinable())
         processThread.join();
-    logInfo("TCP Server stopped");
+    logInfo(log_lines::kTcpServerStopped);
 }
 
 void QuilvaneTcpServer::joinFinishedClients() {
@@ -128,7 +129,7 @@ void QuilvaneTcpServer::joinFinishedClients() {
 }
 
 void QuilvaneTcpServer::acceptLoop() {
-    logInfo("Accept thread started");
+    logInfo(log_lines::kAcceptThreadStarted);
     while (running.load()) {
         net::Endpoint peer;
         net::Socket client = net::kInvalidSocket;
@@ -139,23 +140,23 @@ void QuilvaneTcpServer::acceptLoop() {
             continue;
         }
         if (result != 0) {
-            logError("Accept failed: ", net::lastError());
+            logError(log_lines::kAcceptFailed, net::lastError());
             continue;
         }
-        logInfo("New client connected: ", net::formatAddress(peer.address), ":", peer.port);
+        logInfo(log_lines::kNewClientConnected, net::formatAddress(peer.address), ":", peer.port);
         joinFinishedClients();
         std::lock_guard lock(clientsMutex);
         clientThreads[client] = std::thread(&QuilvaneTcpServer::clientLoop, this, client, nextSerial++);
     }
-    logInfo("Accept thread stopped");
+    logInfo(log_lines::kAcceptThreadStopped);
 }
 
 void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
     const std::uint32_t number = net::socketNumber(sock);
     if (!net::setNoDelay(sock))
-        logError("Disable Nagle failed: ", net::lastError());
+        logError(log_lines::kDisableNagleFailed, net::lastError());
     net::setSendBufferSize(sock, 512);
-    logInfo("Client thread started: ", number);
+    logInfo(log_lines::kClientThreadStarted, number);
 
     std::uint8_t buffer[4096];
     int result = 0;
@@ -167,14 +168,14 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
             break;
         ClientChunk chunk{sock, serial, std::vector<std::uint8_t>(buffer, buffer + result), handle};
         chunkQueue.push(std::move(chunk), false,
-                        [&] { logError("Processing queue full, dropping data from client: ", number); });
+                        [&] { logError(log_lines::kQueueFullDroppingDataFromClient, number); });
         if (!running.load())
             break;
     }
     if (result == -1 && running.load()) {
         int code = net::lastError();
         if (code != net::kErrConnReset)
-            logError("Recv error: ", code);
+            logError(log_lines::kRecvError, code);
     }
 
     bool ownsSocket = false;
@@ -194,11 +195,11 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
     // The device's cache goes once the processing thread has taken every
     // chunk queued before this marker, so no tail of the stream is cut off.
     chunkQueue.pushAlways(ClientChunk{sock, serial, {}, handle});
-    logInfo("Client disconnected: ", number);
+    logInfo(log_lines::kClientDisconnected, number);
 }
 
 void QuilvaneTcpServer::processLoop() {
-    logInfo("Process thread started");
+    logInfo(log_lines::kProcessThreadStarted);
     ClientChunk chunk;
     while (running.load()) {
         if (!chunkQueue.waitPop(chunk, running))
@@ -210,14 +211,14 @@ void QuilvaneTcpServer::processLoop() {
             clientCaches.erase(chunk.serial);
         }
     }
-    logInfo("Process thread stopped");
+    logInfo(log_lines::kProcessThreadStopped);
 }
 
 void QuilvaneTcpServer::processChunk(const ClientChunk& chunk) {
     std::lock_guard lock(cacheMutex);
     auto& cache = clientCaches[chunk.serial];
     if (!reassembleChunk(cache, chunk.data.data(), chunk.data.size(), chunk.handle)) {
-        logError("Client cache overflow, clearing cache for client: ", net::socketNumber(chunk.sock));
+        logError(log_lines::kCacheOverflowForClient, net::socketNumber(chunk.sock));
     }
 }
 

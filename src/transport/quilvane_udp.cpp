@@ -5,6 +5,7 @@
 #include "buffering/receive_frame_store.h"
 #include "codec/packet_decoder.h"
 #include "common/log.h"
+#include "common/log_lines.h"
 #include "discovery/device_info_parser.h"
 #include "transport/stop_check.h"
 
@@ -32,27 +33,27 @@ bool QuilvaneUdp::initialize(const std::string& localIp, std::uint16_t localPort
 
     net::Socket s = net::openUdp();
     if (s == net::kInvalidSocket) {
-        logError("Socket creation failed: ", net::lastError());
+        logError(log_lines::kSocketCreationFailed, net::lastError());
         return false;
     }
     if (!net::setBroadcast(s)) {
-        logError("Set broadcast option failed: ", net::lastError());
+        logError(log_lines::kSetBroadcastFailed, net::lastError());
         net::closeSocket(s);
         return false;
     }
     if (!net::setReceiveTimeout(s, 100))
-        logError("Set socket timeout failed: ", net::lastError());
+        logError(log_lines::kSetTimeoutFailed, net::lastError());
 
     net::Endpoint local{0, localPort};
     if (!localIp.empty())
         net::parseAddress(localIp, &local.address);
     if (!net::bindTo(s, local)) {
-        logError("Bind failed: ", net::lastError());
+        logError(log_lines::kBindFailed, net::lastError());
         net::closeSocket(s);
         return false;
     }
     udpSocket.store(s);
-    logInfo("Bound to ", localIp.empty() ? std::string("0.0.0.0") : localIp, ":", localPort);
+    logInfo(log_lines::kBoundTo, localIp.empty() ? std::string("0.0.0.0") : localIp, ":", localPort);
     return true;
 }
 
@@ -62,26 +63,26 @@ void QuilvaneUdp::setTarget(const std::string& ip, std::uint16_t port) {
     targetPort = port;
     targetAddress = net::Endpoint{0, port};
     net::parseAddress(ip, &targetAddress.address);
-    logInfo("Target set to: ", ip, ":", port);
+    logInfo(log_lines::kTargetSetTo, ip, ":", port);
 }
 
 bool QuilvaneUdp::send(const std::uint8_t* data, int length) {
     if (udpSocket.load() == net::kInvalidSocket) {
-        logError("Socket not initialized");
+        logError(log_lines::kSocketNotInitialized);
         return false;
     }
     std::lock_guard lock(sendMutex);
     if (targetIp.empty()) {
-        logError("Target not set");
+        logError(log_lines::kTargetNotSet);
         return false;
     }
     net::Socket s = udpSocket.load();
     if (s == net::kInvalidSocket) {  // stopped meanwhile
-        logError("Socket not initialized");
+        logError(log_lines::kSocketNotInitialized);
         return false;
     }
     if (net::sendTo(s, data, length, targetAddress) == -1) {
-        logError("Send failed: ", net::lastError());
+        logError(log_lines::kSendFailed, net::lastError());
         return false;
     }
     return true;
@@ -91,7 +92,7 @@ bool QuilvaneUdp::startReceive(bool startPaused) {
     if (running.load())
         return true;
     if (udpSocket.load() == net::kInvalidSocket) {
-        logError("Socket not initialized");
+        logError(log_lines::kSocketNotInitialized);
         return false;
     }
     {
@@ -152,7 +153,7 @@ std::vector<PelixDeviceRecord> QuilvaneUdp::pelixResults() {
 }
 
 void QuilvaneUdp::receiveLoop() {
-    logInfo("Receive thread started");
+    logInfo(log_lines::kReceiveThreadStarted);
     std::uint8_t datagram[kDatagramSize];
     while (running.load()) {
         {
@@ -172,12 +173,12 @@ void QuilvaneUdp::receiveLoop() {
             // above ends first); it stays as quiet as before.
             int code = net::lastError();
             if (code != net::kErrTimedOut && code != net::kErrShutdown && code != net::kErrInterrupted)
-                logError("Receive error: ", code);
+                logError(log_lines::kReceiveError, code);
             continue;
         }
         classify(datagram, n);
     }
-    logInfo("Receive thread stopped");
+    logInfo(log_lines::kReceiveThreadStopped);
 }
 
 void QuilvaneUdp::classify(const std::uint8_t* datagram, int n) {
@@ -188,7 +189,7 @@ void QuilvaneUdp::classify(const std::uint8_t* datagram, int n) {
     if (n > 6 && ((rotated[4] << 8) | rotated[5]) + 10 == n) {
         const int textLength = n - 10;
         if (textLength >= kJsonTextSize) {
-            logError("Search reply too long, dropped: ", textLength);
+            logError(log_lines::kSearchReplyTooLong, textLength);
             return;
         }
         char text[kJsonTextSize];

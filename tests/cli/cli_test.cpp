@@ -12,13 +12,14 @@
 #include <memory>
 #include <sstream>
 
-#include "candump_format.h"
-#include "candump_log.h"
 #include "cli_process.h"
+#include "common/log_lines.h"
 #include "open_params.h"
 #include "sim_process.h"
 #include "test_wire.h"
+#include "text_format.h"
 
+using namespace quilvane::log_lines;
 using testing::HasSubstr;
 using testing::Not;
 
@@ -70,7 +71,7 @@ TEST(Arguments, BadArgumentsAreNamedAndEndWithStatusTwo) {
         const CliResult result = runCli(c.args);
         EXPECT_EQ(result.status, 2) << c.message;
         EXPECT_THAT(result.err, HasSubstr(c.message));
-        EXPECT_THAT(result.err, Not(HasSubstr("Bound to"))) << "the library was started";
+        EXPECT_THAT(result.err, Not(HasSubstr(kBoundTo))) << "the library was started";
         EXPECT_EQ(result.out, "");
     }
     std::remove(log.c_str());
@@ -130,7 +131,7 @@ Joined join(const std::string& kind, bool deviceSends, std::vector<std::string> 
     cli.insert(cli.begin() + 1,
                udp ? "udp://127.0.0.1:9?local=" + local : "tcp-listen://:" + std::to_string(port));
     j.second = std::make_unique<CliProcess>(cli, options);
-    const auto bound = [&] { return j.second->err().find("Bound to " + local) != std::string::npos; };
+    const auto bound = [&] { return j.second->err().find(kBoundTo + local) != std::string::npos; };
     EXPECT_TRUE(!udp || j.second->readUntil(bound, 10000)) << j.second->err();
     const std::vector<std::string> device =
         udp ? std::vector<std::string>{"--udp", "127.0.0.1:0", "--peer", local}
@@ -200,7 +201,7 @@ TEST(Dump, PrintsAndLogsEveryFrameAndTheLogReadsBack) {
         ASSERT_EQ(f.dataLength, s / 3 % 2 == 0 ? 8 : 12) << "classic packets alternate with FD packets";
         EXPECT_EQ(f.data[f.dataLength - 1], static_cast<std::uint8_t>(s + f.dataLength - 1));
     }
-    EXPECT_THAT(dump->err(), HasSubstr("TCP Client connected to ")) << "library lines on stderr";
+    EXPECT_THAT(dump->err(), HasSubstr(kTcpClientConnectedTo)) << "library lines on stderr";
     EXPECT_THAT(dump->err(), HasSubstr("quilvane dump: the device closed the connection"));
     EXPECT_THAT(dump->err(), HasSubstr("quilvane dump: 300 frames received"));
 
@@ -240,7 +241,7 @@ TEST(Dump, DurationAndCtrlCEndTheRunWithASummary) {
         EXPECT_THAT(dump->err(), HasSubstr("quilvane dump: " + std::to_string(frames) + " frames received"));
         EXPECT_THAT(dump->err(), HasSubstr("drops: unknown to the host"));
         EXPECT_EQ(dump->err().find("; interrupted") != std::string::npos, ctrlC) << dump->err();
-        EXPECT_THAT(dump->err(), HasSubstr("TCP Client disconnected")) << "the link is closed";
+        EXPECT_THAT(dump->err(), HasSubstr(kTcpClientDisconnected)) << "the link is closed";
     }
 }
 

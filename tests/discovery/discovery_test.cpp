@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/log_lines.h"
 #include "discovery/device_info_parser.h"
 #include "discovery/device_probe.h"
 
@@ -51,7 +52,8 @@ TEST(DeviceInfoParser, UnusableValuesAndDottedNumbers) {
     EXPECT_STREQ(info.softwareVersion, "ok");
     testing::internal::CaptureStderr();
     parseDeviceInfo(R"({"ProMod": "QV" oops})", info);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "JSON parse error: oops}\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              quilvane::log_lines::kJsonParseError + std::string("oops}\n"));
     EXPECT_EQ(info.model[0], 'x');
 
     const char* cases[][4] = {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/log_lines.h"
 #include "isolated_network.h"
 #include "quilvane_sdk.h"
 
@@ -47,7 +48,7 @@ TEST(Search, PelixApartThenEveryAdapterInTurnUpToTheMaximum) {
     const auto found = search();
     const std::string err = testing::internal::GetCapturedStderr();
     ASSERT_EQ(found.size(), static_cast<std::size_t>(QUILVANE_MAX_SEARCH_RESULTS));
-    EXPECT_NE(err.find("Search replies beyond the maximum left out: "), std::string::npos) << err;
+    EXPECT_NE(err.find(quilvane::log_lines::kSearchRepliesLeftOut), std::string::npos) << err;
     EXPECT_EQ(std::string() + found.front().name[0] + found.back().name[0], "ab");
     for (std::size_t i = 1; i < found.size(); ++i) {
         EXPECT_TRUE(found[i].name[0] == 'a' || found[i].name[0] == 'b') << "only JSON replies, " << i;

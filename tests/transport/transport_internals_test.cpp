@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/log_lines.h"
 #include "open_params.h"
 #include "quilvane_sdk.h"
 #include "registry/connection_registry.h"
@@ -15,6 +16,7 @@
 #include "transport/quilvane_udp.h"
 #include "transport_support.h"
 
+using namespace quilvane::log_lines;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
@@ -65,8 +67,8 @@ TEST(Udp, DatagramsAreSortedIntoSearchRepliesAndFrames) {
     EXPECT_EQ(records[0].bytes[4], 0x10);
 
     const std::string err = GetCapturedStderr();
-    EXPECT_EQ(countLines(err, "JSON parse error: ", true), 1) << err;
-    EXPECT_EQ(countLines(err, "Search reply too long, dropped: 1100"), 1) << err;
+    EXPECT_EQ(countLines(err, kJsonParseError, true), 1) << err;
+    EXPECT_EQ(countLines(err, kSearchReplyTooLong + std::string("1100")), 1) << err;
     closeSocket(device);
     QUILVANE_Close(handle);
 }
@@ -88,9 +90,9 @@ TEST(Udp, SendNeedsASocketAndATarget) {
     EXPECT_TRUE(untargeted.startReceive(false)) << "a second start changes nothing";
     untargeted.stop();
     EXPECT_FALSE(untargeted.send(&byte, 1));
-    EXPECT_EQ(GetCapturedStderr(),
-              "Bind failed: 10048\nSocket not initialized\nSocket not initialized\nTarget not set\n"
-              "Socket not initialized\n");
+    EXPECT_EQ(GetCapturedStderr(), kBindFailed + std::string("10048\n") + kSocketNotInitialized + "\n" +
+                                       kSocketNotInitialized + "\n" + kTargetNotSet + "\n" +
+                                       kSocketNotInitialized + "\n");
     closeSocket(taken);
 }
 

@@ -12,10 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "common/log_lines.h"
 #include "process_counts.h"
 #include "sim_process.h"
 #include "transport_support.h"
 
+using namespace quilvane::log_lines;
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
@@ -61,11 +63,14 @@ TEST(TcpClient, SessionsMakeTheRoundTripThroughAnEchoingDeviceAndLeaveNothingBeh
         EXPECT_EQ(QUILVANE_Close(handle), -1);
 
         const std::string out = GetCapturedStdout();
-        EXPECT_EQ(countLines(out, "TCP Client connected to 127.0.0.1:" + std::to_string(port)), 1) << out;
-        EXPECT_EQ(countLines(out, "connnect client:0"), 1) << "a client that never failed binds nothing";
-        for (const char* line : {"TCP Client recv thread started", "TCP Client process thread started",
-                                 "TCP Client recv thread stopped", "TCP Client process thread stopped",
-                                 "TCP Client disconnected"})
+        EXPECT_EQ(countLines(out, kTcpClientConnectedTo + std::string("127.0.0.1:") + std::to_string(port)),
+                  1)
+            << out;
+        EXPECT_EQ(countLines(out, kConnectClient + std::string("0")), 1)
+            << "a client that never failed binds nothing";
+        for (const char* line :
+             {kTcpClientRecvThreadStarted, kTcpClientProcessThreadStarted, kTcpClientRecvThreadStopped,
+              kTcpClientProcessThreadStopped, kTcpClientDisconnected})
             EXPECT_EQ(countLines(out, line), 1) << line;
         if (session == kSessions / 10) {
             threads = threadCount();
@@ -110,11 +115,12 @@ TEST(TcpClient, FailedConnectMakesThreeAttemptsAndMovesTheLocalPort) {
 #if defined(_WIN32)
     // Windows tells a refused connect only in select's exception set, which
     // is not watched: each attempt waits out its time limit.
-    EXPECT_EQ(countLines(err, "Connect timeout (3s)"), 3) << err;
+    EXPECT_EQ(countLines(err, kConnectTimeout), 3) << err;
 #else
-    EXPECT_EQ(countLines(err, "Connect failed", true), 3) << err;
+    EXPECT_EQ(countLines(err, kConnectFailed, true) + countLines(err, kConnectFailedAfterSelect, true), 3)
+        << err;
 #endif
-    EXPECT_EQ(countLines(out, "connnect client:", true), 0);
+    EXPECT_EQ(countLines(out, kConnectClient, true), 0);
 
     CanFrame frame{};
     EXPECT_EQ(QUILVANE_Recv_CAN(0, 0, &frame, 1), -1) << "the failed handle is not open";
@@ -122,7 +128,8 @@ TEST(TcpClient, FailedConnectMakesThreeAttemptsAndMovesTheLocalPort) {
     CaptureStdout();
     EXPECT_EQ(openTcpClient(sim.readyPort()), 0) << "its number is handed out again";
     out = GetCapturedStdout();
-    EXPECT_EQ(countLines(out, "connnect client:3"), 1) << "three failures moved the local port to 3: " << out;
+    EXPECT_EQ(countLines(out, kConnectClient + std::string("3")), 1)
+        << "three failures moved the local port to 3: " << out;
     EXPECT_EQ(QUILVANE_Close(0), 0);
 
 #if !defined(_WIN32)  // there the refused connect above waited out its time limits
@@ -135,7 +142,7 @@ TEST(TcpClient, FailedConnectMakesThreeAttemptsAndMovesTheLocalPort) {
     CaptureStderr();
     EXPECT_EQ(openTcpClient(port), -1);
     err = GetCapturedStderr();
-    EXPECT_EQ(countLines(err, "Connect timeout (3s)"), 3) << err;
+    EXPECT_EQ(countLines(err, kConnectTimeout), 3) << err;
     for (int fd : fillers)
         closeSocket(fd);
     closeSocket(listener);
@@ -154,8 +161,8 @@ TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
         EXPECT_EQ(QUILVANE_Close(handle), 0);
         const std::string out = GetCapturedStdout();
         EXPECT_EQ(GetCapturedStderr(), "") << "a plain close is no error";
-        EXPECT_EQ(countLines(out, "TCP Client recv thread stopped"), 1);
-        EXPECT_EQ(countLines(out, "TCP Client disconnected"), 1);
+        EXPECT_EQ(countLines(out, kTcpClientRecvThreadStopped), 1);
+        EXPECT_EQ(countLines(out, kTcpClientDisconnected), 1);
     }
     {
         // A plain socket, so that the reset comes only after the connection is made.
@@ -172,9 +179,9 @@ TEST(TcpClient, DeviceThatClosesOrResetsEndsTheConnectionQuietly) {
         }
         const std::string out = GetCapturedStdout();
         const std::string err = GetCapturedStderr();
-        EXPECT_EQ(countLines(err, "Connection lost during send"), 1) << "later sends fail silently: " << err;
-        EXPECT_EQ(countLines(out, "TCP Client disconnected"), 1);
-        EXPECT_EQ(countLines(err, "Recv error", true), 0) << "a reset is not reported by the reader";
+        EXPECT_EQ(countLines(err, kConnectionLostDuringSend), 1) << "later sends fail silently: " << err;
+        EXPECT_EQ(countLines(out, kTcpClientDisconnected), 1);
+        EXPECT_EQ(countLines(err, kRecvError, true), 0) << "a reset is not reported by the reader";
         EXPECT_EQ(QUILVANE_Close(handle), 0);
     }
 }
@@ -187,7 +194,7 @@ TEST(TcpClient, UndecodableFloodIsDroppedWithAMessageAndDecodingResumes) {
     const auto frames = receiveFrames(handle, 0, summary["sent_frames"], 5);
     EXPECT_EQ(QUILVANE_Close(handle), 0);
     const std::string err = GetCapturedStderr();
-    EXPECT_GE(countLines(err, "Client cache overflow, clearing cache"), 1) << err;
+    EXPECT_GE(countLines(err, kCacheOverflow), 1) << err;
     EXPECT_FALSE(frames.empty()) << "frames after the flood still arrive";
 }
 
@@ -229,17 +236,17 @@ TEST(TcpServer, DevicesShareOneHandleEachStreamOnItsOwnAndOneThatResetsIsDropped
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_TRUE(packets[0].checksumOk);
     EXPECT_EQ(packets[0].frames.at(0).id, 0x321u);
-    EXPECT_EQ(countLines(GetCapturedStdout(), "Client disconnected: ", true), 1);
+    EXPECT_EQ(countLines(GetCapturedStdout(), kClientDisconnected, true), 1);
     EXPECT_EQ(GetCapturedStderr(), "") << "a device's reset is not an error";
 
     // Stopping closes every device and says so last.
     CaptureStdout();
     EXPECT_EQ(QUILVANE_Close(handle), 0);
     const std::string out = GetCapturedStdout();
-    EXPECT_EQ(countLines(out, "Client disconnected: ", true), 2) << out;
-    EXPECT_EQ(countLines(out, "Accept thread stopped"), 1);
-    EXPECT_EQ(countLines(out, "Process thread stopped"), 1);
-    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "TCP Server stopped\n");
+    EXPECT_EQ(countLines(out, kClientDisconnected, true), 2) << out;
+    EXPECT_EQ(countLines(out, kAcceptThreadStopped), 1);
+    EXPECT_EQ(countLines(out, kProcessThreadStopped), 1);
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), kTcpServerStopped + std::string("\n"));
     for (const int fd : {a, b}) {
         EXPECT_TRUE(readToEnd(fd).empty());
         closeSocket(fd);
@@ -252,9 +259,10 @@ TEST(TcpServer, PortInUseStillGivesAHandleThatSendsNowhere) {
     CaptureStderr();
     const int handle = openTcpServer(port);
 #if defined(_WIN32)
-    EXPECT_EQ(GetCapturedStderr(), "Bind failed: 10013\n") << "the port's holder does not share it";
+    EXPECT_EQ(GetCapturedStderr(), kBindFailed + std::string("10013\n"))
+        << "the port's holder does not share it";
 #else
-    EXPECT_EQ(GetCapturedStderr(), "Bind failed: 10048\n");
+    EXPECT_EQ(GetCapturedStderr(), kBindFailed + std::string("10048\n"));
 #endif
     ASSERT_GE(handle, 0);
     const CanFrame frame = makeFrame(1, {});
@@ -288,15 +296,15 @@ TEST(Udp, FramesOfEveryUdpConnectionAreFiledUnderHandleZero) {
     EXPECT_EQ(QUILVANE_Close(handle), 0);
 
     std::string out = GetCapturedStdout();
-    EXPECT_EQ(countLines(out, "Bound to 127.0.0.1:0"), 1) << out;
-    EXPECT_EQ(countLines(out, "Target set to: 127.0.0.1:" + std::to_string(simPort)), 1);
-    EXPECT_EQ(countLines(out, "Receive thread stopped"), 1) << "the adapters' sockets go on";
+    EXPECT_EQ(countLines(out, kBoundTo + std::string("127.0.0.1:0")), 1) << out;
+    EXPECT_EQ(countLines(out, kTargetSetTo + std::string("127.0.0.1:") + std::to_string(simPort)), 1);
+    EXPECT_EQ(countLines(out, kReceiveThreadStopped), 1) << "the adapters' sockets go on";
     // One receive thread for each UDP socket, ours and the adapters'; theirs
     // log whenever they get to run, which they all have once Exit returns.
     CaptureStdout();
     QUILVANE_Exit();
     out += GetCapturedStdout();
-    EXPECT_EQ(countLines(out, "Receive thread started"), countLines(out, "Bound to ", true)) << out;
+    EXPECT_EQ(countLines(out, kReceiveThreadStarted), countLines(out, kBoundTo, true)) << out;
 }
 
 // Connections under load.

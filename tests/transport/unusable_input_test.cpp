@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "common/log_lines.h"
 #include "transport_support.h"
 
+using namespace quilvane::log_lines;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
@@ -21,7 +23,7 @@ TEST(UnusableInput, RemoteAddressThatDoesNotParseNeverReachesThisHost) {
     auto params = openParams(QUILVANE_TCP_CLIENT, "", 0, "192.168.1.1O", port);
     EXPECT_EQ(QUILVANE_Open(&params), -1);
     const std::string err = GetCapturedStderr();
-    EXPECT_EQ(countLines(err, "Connect failed: 10049"), 3) << err;
+    EXPECT_EQ(countLines(err, kConnectFailed + std::string("10049")), 3) << err;
     closeSocket(listener);
 }
 
@@ -49,7 +51,7 @@ TEST(UnusableInput, DatagramLongerThanTheReceiveBufferIsReportedNotCut) {
     const std::string err = GetCapturedStderr();
     ASSERT_EQ(got.size(), 1u) << "nothing of the long datagram is decoded";
     EXPECT_EQ(got[0].id, 0x7FFu);
-    EXPECT_EQ(countLines(err, "Receive error: 10040"), 1) << err;
+    EXPECT_EQ(countLines(err, kReceiveError + std::string("10040")), 1) << err;
     closeSocket(device);
 }
 

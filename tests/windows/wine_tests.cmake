@@ -23,8 +23,9 @@ set(QUILVANE_WINE_RUN ${QUILVANE_WINE_ENV} ${PROJECT_SOURCE_DIR}/tests/windows/w
 function(quilvane_wine_program name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE QUILVANE_SDK ws2_32)
+  # src/ for the header of the library's log texts alone; nothing else of it is linked.
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests/support
-                                             ${PROJECT_SOURCE_DIR}/tests/tools)
+                                             ${PROJECT_SOURCE_DIR}/tests/tools ${PROJECT_SOURCE_DIR}/src)
   target_compile_definitions(${name} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
   target_link_options(${name} PRIVATE -static)
   quilvane_warnings(${name})

@@ -2,11 +2,10 @@
 // and demos of the library. See --help.
 #include <cstdio>
 
-#include "frame_log.h"
 #include "modes.h"
 #include "options.h"
-#include "run_control.h"
-#include "stats.h"
+#include "run.h"
+#include "traffic.h"
 
 int main(int argc, char** argv) {
     sim::Options options;

@@ -1,15 +1,31 @@
-// Packet layout on the wire: 55 TYPE 00 00 LEN_HI LEN_LO, LEN bytes of records
-// (24 bytes for type 0, 80 for type 1), then the XOR of everything before it.
+// The simulator's own packet codec, written apart from the library's so that
+// each checks the other. Packet layout on the wire: 55 TYPE 00 00 LEN_HI
+// LEN_LO, LEN bytes of records (24 bytes for type 0, 80 for type 1), then the
+// XOR of everything before it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include "sim_frame.h"
-
 namespace sim {
+
+struct SimFrame {
+    uint64_t timestamp = 0;
+    uint32_t id = 0;
+    uint16_t flags = 0;
+    uint8_t channel = 0;
+    uint8_t dataLength = 0;  // bytes, 0 to 64
+    std::array<uint8_t, 64> data{};
+};
+
+// One encoded packet and how many frames it carries.
+struct Packet {
+    std::vector<uint8_t> bytes;
+    unsigned frames = 0;
+};
 
 constexpr uint8_t kSync = 0x55;
 constexpr size_t kHeaderSize = 6;

@@ -5,11 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
-#include "library_output.h"
+#include "command_line.h"
+#include "connection.h"
 #include "quilvane_sdk.h"
-#include "signals.h"
-#include "usage_error.h"
 
 namespace {
 

@@ -1,0 +1,195 @@
+// The text forms the tool reads and writes: candump log lines and cansend
+// frames, CONNECTION arguments (with the Python package, from one table) and
+// the JSON of search.
+#include <cjson/cJSON.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "open_params.h"
+#include "text_format.h"
+
+using testing::HasSubstr;
+
+namespace {
+
+// The frame is written as the text, also in a log line, and the log line reads
+// back as the frame; except where `way` says one way only.
+TEST(CandumpFormat, FramesAndTextsBothWays) {
+    enum Way { kBoth, kWriteOnly, kReadOnly };
+    const struct {
+        CanFrame frame;
+        std::string text;
+        Way way;
+    } cases[] = {
+        {makeFrame(0x123, {0x11, 0x22}), "123#1122", kBoth},
+        {makeFrame(0x42, {1}, 3), "042#01", kBoth},
+        {makeFrame(0x7FF, {0, 1, 2, 3, 4, 5, 6, 7}, 1), "7FF#0001020304050607", kBoth},
+        {makeFrame(0x800, {0xAB}, 255), "00000800#AB", kBoth},
+        {makeFrame(0x1F334455, {}), "1F334455#", kBoth},
+        {makeFrame(0x123, {0xAA}, 7, 0x1 | 0x2 | 0x4), "123##7AA", kBoth},
+        {makeFrame(0x1FFFFFFF, std::vector<std::uint8_t>(64, 0xAA), 0, 5),
+         "1FFFFFFF##5" + std::string(128, 'A'), kBoth},
+        // More than 8 bytes make a frame FD; bit rate switch alone does not.
+        {makeFrame(0x123, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 0, 1), "123##5000102030405060708090A0B",
+         kWriteOnly},
+        {makeFrame(0x123, {0, 1, 2, 3, 4, 5, 6, 7}, 0, 1), "123#0001020304050607", kWriteOnly},
+        {makeFrame(0x123, {0x11, 0x22, 0xAA}), "123#11.22.aa", kReadOnly},
+        {makeFrame(0x123, {}), "00000123#", kReadOnly},       // 8 digits give their value
+        {makeFrame(0x123, {}, 0, 0x5), "123##1", kReadOnly},  // FDF is added to the flags digit
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string line = "(1700000000.000001) can" + std::to_string(c.frame.channel) + " " + c.text;
+        if (c.way != kReadOnly) {
+            EXPECT_EQ(formatFrame(c.frame), c.text);
+            EXPECT_EQ(formatLogLine(1700000000000001, c.frame), line);
+        }
+        if (c.way != kWriteOnly) {
+            LogRecord record;
+            std::string error;
+            ASSERT_TRUE(parseLogLine(line, record, error)) << error;
+            EXPECT_EQ(record.micros, 1700000000000001u);
+            EXPECT_EQ(fieldsOf(record.frame), fieldsOf(c.frame));
+        }
+    }
+}
+
+TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOneSayingWhy) {
+    std::istringstream good(
+        "(1.5) can7 123#11\n\n(2.1234567) vcan0 1F334455##3 R\r\n(3.000001) can256 7FF#\n");
+    std::vector<LogRecord> records;
+    LogReadError error;
+    ASSERT_TRUE(readCandumpLog(good, records, error)) << error.message;
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].micros, 1500000u);
+    EXPECT_EQ(records[0].frame.channel, 7);
+    EXPECT_EQ(records[1].micros, 2123456u) << "digits past microseconds are cut";
+    EXPECT_EQ(records[1].frame.channel, 0) << "names other than canN give channel 0";
+    EXPECT_EQ(records[1].frame.flags, 0x7);
+    EXPECT_EQ(records[2].frame.channel, 0);
+
+    // A bad frame is named the same way in a log file and on the command line.
+    const std::string line = "(1.0) can0 ";
+    const struct {
+        std::string text;
+        std::size_t line;
+        const char* reason;
+    } bad[] = {
+        {line + "123#11\n1.0 can0 123#11\n", 2, "expected a time"},
+        {"\n\n(1.0) can0\n", 3, "expected \"(TIME) INTERFACE FRAME\""},
+        {line + "123#11 extra\n", 1, "unexpected text"},
+        {line + "123#R", 1, "remote frames (R) are not supported"},
+        {line + "12#11", 1, "identifier must be 3 hex digits"},
+        {line + "800#11", 1, "identifier must be 3 hex digits up to 7FF"},
+        {line + "20000000#", 1, "8 hex digits up to 1FFFFFFF"},
+        {line + "123#112", 1, "pairs of hex digits"},
+        {line + "123#11..22", 1, "pairs of hex digits"},
+        {line + "123#" + std::string(18, '1'), 1, "at most 8 data bytes"},
+        {line + "123##1" + std::string(130, '1'), 1, "at most 64 data bytes"},
+        {line + "123##", 1, "one hex digit of CAN FD flags"},
+        {line + "123", 1, "expected ID#DATA"},
+    };
+    for (const auto& c : bad) {
+        std::istringstream in(c.text);
+        EXPECT_FALSE(readCandumpLog(in, records, error)) << c.text;
+        EXPECT_EQ(error.line, c.line) << c.text;
+        EXPECT_THAT(error.message, HasSubstr(c.reason)) << c.text;
+    }
+}
+
+// The rows of tests/connection_urls.tsv, which the Python package's tests
+// read too: fields split at tabs, "-" for empty.
+std::vector<std::vector<std::string>> urlTable(const std::string& kind) {
+    std::ifstream table(QUILVANE_URL_TABLE);
+    EXPECT_TRUE(table) << QUILVANE_URL_TABLE;
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(table, line);) {
+        std::vector<std::string> fields;
+        for (std::istringstream in(line); std::getline(in, fields.emplace_back(), '\t');) {
+            if (fields.back() == "-")
+                fields.back().clear();
+        }
+        fields.pop_back();
+        if (!fields.empty() && fields[0] == kind)
+            rows.push_back(fields);
+    }
+    return rows;
+}
+
+// What the URL says, in the table's order; tcp-listen's address is the local one.
+std::vector<std::string> urlFields(const ConnectionUrl& url) {
+    const std::string local = url.type == QUILVANE_TCP_SERVER ? url.listenAddress : url.localIp;
+    return {std::to_string(url.type), url.remoteIp, std::to_string(url.remotePort), local,
+            std::to_string(url.localPort)};
+}
+
+TEST(ConnectionUrl, ReadsWhatTheTableSaysAndWritesItBack) {
+    const auto rows = urlTable("accept");
+    ASSERT_FALSE(rows.empty());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row[1]);
+        ConnectionUrl url;
+        std::string error;
+        ASSERT_TRUE(parseConnectionUrl(row[1], url, error)) << error;
+        EXPECT_EQ(urlFields(url), std::vector<std::string>(row.begin() + 2, row.end()));
+        ConnectionUrl again;
+        ASSERT_TRUE(parseConnectionUrl(formatConnectionUrl(url), again, error)) << formatConnectionUrl(url);
+        EXPECT_EQ(urlFields(again), urlFields(url));
+    }
+}
+
+// The library listens everywhere: a listening address, or an empty local one, is not passed on.
+TEST(ConnectionUrl, ListenAddressAndEmptyLocalAddressAreNotPassedOn) {
+    ConnectionUrl listen;
+    std::string error;
+    ASSERT_TRUE(parseConnectionUrl("tcp-listen://127.0.0.1:8000", listen, error));
+    OpenParams p = toOpenParams(listen);
+    EXPECT_EQ(p.type, static_cast<std::uint32_t>(QUILVANE_TCP_SERVER));
+    EXPECT_EQ(p.localPort, 8000);
+    EXPECT_STREQ(p.localIp, "") << "the library listens everywhere";
+    ConnectionUrl udp;
+    ASSERT_TRUE(parseConnectionUrl("udp://192.0.2.10:9000?local=:9001", udp, error));
+    p = toOpenParams(udp);
+    EXPECT_STREQ(p.localIp, "");
+    EXPECT_EQ(p.localPort, 9001);
+}
+
+TEST(ConnectionUrl, RefusesSayingWhy) {
+    const auto rows = urlTable("refuse");
+    ASSERT_FALSE(rows.empty());
+    for (const auto& row : rows) {
+        ConnectionUrl url;
+        std::string error;
+        EXPECT_FALSE(parseConnectionUrl(row[1], url, error)) << row[1] << " was accepted";
+        EXPECT_THAT(error, HasSubstr(row[2])) << row[1];
+        EXPECT_THAT(error, HasSubstr(row[1])) << "the message quotes the argument";
+    }
+}
+
+TEST(SearchJson, DeviceTextsAlwaysGiveValidJson) {
+    EXPECT_EQ(jsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+    EXPECT_EQ(jsonString("\xC3\xA9"), "\"\xC3\xA9\"") << "valid UTF-8 passes";
+    EXPECT_EQ(jsonString("ab\xC3"), "\"ab\\ufffd\"") << "a character cut at the field's end";
+
+    DeviceInfo device{};
+    std::memcpy(device.model, "Mod\"el\\\x02\xE2\x82", 10);
+    std::memcpy(device.name, "0123456789ABCDEF", 16);  // no NUL: the field ends at its size
+    device.ipv4[0] = 198;
+    device.mac[5] = 0x5E;
+    const std::string text = deviceJson({device, DeviceInfo{}});
+    cJSON* parsed = cJSON_Parse(text.c_str());
+    ASSERT_NE(parsed, nullptr) << text;
+    ASSERT_EQ(cJSON_GetArraySize(parsed), 2);
+    const cJSON* first = cJSON_GetArrayItem(parsed, 0);
+    EXPECT_STREQ(cJSON_GetObjectItem(first, "name")->valuestring, "0123456789ABCDEF");
+    EXPECT_STREQ(cJSON_GetObjectItem(first, "ipv4")->valuestring, "198.0.0.0");
+    EXPECT_STREQ(cJSON_GetObjectItem(first, "mac")->valuestring, "00:00:00:00:00:5E");
+    cJSON_Delete(parsed);
+    EXPECT_EQ(deviceJson({}), "[]\n");
+}
+
+}  // namespace
