@@ -86,5 +86,7 @@ def parse_connection_url(url: str) -> ConnectionUrl:
         unknown = set(options) - {"local"}
         if unknown:
             raise ConnectionUrlError(f"{url!r}: unknown option {sorted(unknown)[0]!r}; the only one is local")
+        if "local" not in options:
+            raise ConnectionUrlError(f"{url!r}: expected local=ADDRESS:PORT after the '?'")
         local_ip, local_port = _endpoint(options["local"], url, True, 0)
     return ConnectionUrl(QUILVANE_UDP, remote_ip=address, remote_port=port, local_ip=local_ip, local_port=local_port)
