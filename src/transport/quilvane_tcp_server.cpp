@@ -1,6 +1,5 @@
 #include "transport/quilvane_tcp_server.h"
 
-#include "codec/stream_reassembly.h"
 #include "common/log.h"
 #include "transport/stop_check.h"
 
@@ -106,10 +105,7 @@ void QuilvaneTcpServer::stop() {
         if (thread.joinable())
             thread.join();
     }
-    {
-        std::lock_guard lock(cacheMutex);
-        clientCaches.clear();
-    }
+    streams.clear();
     if (processThread.joinable())
         processThread.join();
     logInfo("TCP Server stopped");
@@ -206,19 +202,16 @@ void QuilvaneTcpServer::processLoop() {
         if (!chunk.data.empty()) {
             processChunk(chunk);
         } else {
-            std::lock_guard lock(cacheMutex);
-            clientCaches.erase(chunk.serial);
+            streams.end(chunk.serial);
         }
     }
     logInfo("Process thread stopped");
 }
 
 void QuilvaneTcpServer::processChunk(const ClientChunk& chunk) {
-    std::lock_guard lock(cacheMutex);
-    auto& cache = clientCaches[chunk.serial];
-    if (!reassembleChunk(cache, chunk.data.data(), chunk.data.size(), chunk.handle)) {
+    streams.add(chunk.serial, chunk.data.data(), chunk.data.size(), chunk.handle, [&] {
         logError("Client cache overflow, clearing cache for client: ", net::socketNumber(chunk.sock));
-    }
+    });
 }
 
 }  // namespace quilvane
