@@ -3,34 +3,26 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "buffering/receive_frame_store.h"
 #include "codec/packet_decoder.h"
 #include "codec/packet_encoder.h"
 #include "codec/stream_reassembly.h"
+#include "stored_frames.h"
 
 namespace {
 
 using namespace quilvane;
+using fuzz::check;
+using fuzz::sameFrame;
 
 constexpr std::int32_t kHandle = 7;
-
-void check(bool ok) {
-    if (!ok)
-        std::abort();
-}
 
 void checkFrames(const FrameList& frames) {
     for (const CanFrame& f : frames)
         check(f.dataLength <= 64 && f.id <= 0x1FFFFFFF);
-}
-
-bool sameFrame(const CanFrame& a, const CanFrame& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 // Chunk lengths of 1 to 256 bytes, read from the input so the fuzzer steers the cuts.
@@ -38,23 +30,10 @@ std::size_t chunkLength(const std::uint8_t* data, std::size_t size, std::size_t 
     return 1 + data[(index * 31 + 5) % size];
 }
 
-// The store must hold exactly `expected` under kHandle, each channel in order.
+// The store must hold exactly `expected` under kHandle; emptied for the next input.
 void checkStored(const FrameList& expected) {
-    std::map<std::uint8_t, std::vector<CanFrame>> byChannel;
-    for (const CanFrame& f : expected)
-        byChannel[f.channel].push_back(f);
-    ReceiveFrameStore* store = ReceiveFrameStore::instance();
-    for (const auto& [channel, frames] : byChannel) {
-        // One more than expected: extra frames would show, and a queue that
-        // holds frames never waits.
-        std::vector<CanFrame> out(frames.size() + 1);
-        const std::int32_t n =
-            store->pop(kHandle, channel, out.data(), static_cast<std::int32_t>(out.size()));
-        check(n == static_cast<std::int32_t>(frames.size()));
-        for (std::size_t i = 0; i < frames.size(); ++i)
-            check(sameFrame(out[i], frames[i]));
-    }
-    store->clear(kHandle);
+    fuzz::checkStored(kHandle, expected);
+    ReceiveFrameStore::instance()->clear(kHandle);
 }
 
 // Feeding the input in chunks must give what one pass over it gives: the

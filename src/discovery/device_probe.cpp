@@ -15,10 +15,6 @@ std::uint8_t rotateLeft2(std::uint8_t b) {
     return static_cast<std::uint8_t>((b << 2) | (b >> 6));
 }
 
-bool acceptAnyDatagram(const std::uint8_t*, int length, const std::uint8_t*) {
-    return length >= 1;
-}
-
 // Closes the probe's socket on every way out.
 class ProbeSocket {
   public:
@@ -76,7 +72,7 @@ int probePelixDevice(const std::uint8_t* deviceId, const std::uint8_t* address, 
     if (deviceId == nullptr)
         return -1;
     return runProbe(deviceId, address, timeoutMs, pelixProbeRequest(deviceId), kPelixProbePort,
-                    acceptAnyDatagram);
+                    checkPelixReply);
 }
 
 int probeVciDevice(const std::uint8_t* deviceId, const std::uint8_t* address, int timeoutMs) {
@@ -130,12 +126,18 @@ int probeExchange(const std::string& adapterAddress, const std::uint8_t* request
         return -1;
 
     std::uint8_t reply[2048] = {};
-    int n = net::receiveFromWithin(socket.s, reply, sizeof reply, nullptr, timeoutMs);
-    if (n < 1)
-        return 0;
-    if (check == nullptr)
-        return 1;
-    return check(reply, n, deviceId) ? 1 : 0;
+    const int n = net::receiveFromWithin(socket.s, reply, sizeof reply, nullptr, timeoutMs);
+    return acceptProbeReply(reply, n, check, deviceId) ? 1 : 0;
+}
+
+bool acceptProbeReply(const std::uint8_t* reply, int length, ReplyCheck check, const std::uint8_t* deviceId) {
+    if (length < 1)
+        return false;
+    return check == nullptr || check(reply, length, deviceId);
+}
+
+bool checkPelixReply(const std::uint8_t*, int length, const std::uint8_t*) {
+    return length >= 1;
 }
 
 bool checkVciReply(const std::uint8_t* reply, int n, const std::uint8_t* deviceId) {

@@ -27,6 +27,11 @@ bool chooseProbeAdapters(const std::uint8_t* address, std::vector<std::string>& 
 int probeExchange(const std::string& adapterAddress, const std::uint8_t* request, int count,
                   std::uint16_t port, int timeoutMs, ReplyCheck check, const std::uint8_t* deviceId);
 bool checkVciReply(const std::uint8_t* reply, int length, const std::uint8_t* deviceId);
+// A PELIX device answers with any datagram of at least one byte.
+bool checkPelixReply(const std::uint8_t* reply, int length, const std::uint8_t* deviceId);
+// Whether what one attempt read (`length` as the read returned it: below 1
+// when nothing came) answers the probe; no check accepts any datagram.
+bool acceptProbeReply(const std::uint8_t* reply, int length, ReplyCheck check, const std::uint8_t* deviceId);
 std::uint8_t xorChecksum(const std::uint8_t* bytes, int count);
 // CRC-8, polynomial 0x07, initial value 0, not reflected, final XOR 0x55.
 std::uint8_t crc8(const std::uint8_t* bytes, std::size_t count);

@@ -1,6 +1,5 @@
 #include "transport/quilvane_tcp_server.h"
 
-#include "codec/stream_reassembly.h"
 #include "common/log.h"
 #include "common/log_lines.h"
 #include "transport/stop_check.h"
@@ -107,10 +106,7 @@ void QuilvaneTcpServer::stop() {
         if (thread.joinable())
             thread.join();
     }
-    {
-        std::lock_guard lock(cacheMutex);
-        clientCaches.clear();
-    }
+    streams.clear();
     if (processThread.joinable())
         processThread.join();
     logInfo(log_lines::kTcpServerStopped);
@@ -207,19 +203,16 @@ void QuilvaneTcpServer::processLoop() {
         if (!chunk.data.empty()) {
             processChunk(chunk);
         } else {
-            std::lock_guard lock(cacheMutex);
-            clientCaches.erase(chunk.serial);
+            streams.end(chunk.serial);
         }
     }
     logInfo(log_lines::kProcessThreadStopped);
 }
 
 void QuilvaneTcpServer::processChunk(const ClientChunk& chunk) {
-    std::lock_guard lock(cacheMutex);
-    auto& cache = clientCaches[chunk.serial];
-    if (!reassembleChunk(cache, chunk.data.data(), chunk.data.size(), chunk.handle)) {
+    streams.add(chunk.serial, chunk.data.data(), chunk.data.size(), chunk.handle, [&] {
         logError(log_lines::kCacheOverflowForClient, net::socketNumber(chunk.sock));
-    }
+    });
 }
 
 }  // namespace quilvane

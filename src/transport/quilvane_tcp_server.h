@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -13,6 +12,7 @@
 
 #include "platform/net.h"
 #include "transport/chunk_queue.h"
+#include "transport/device_stream_caches.h"
 
 namespace quilvane {
 
@@ -66,8 +66,7 @@ class QuilvaneTcpServer {
     std::vector<std::thread> finishedClients;
     std::int32_t handle;
     ChunkQueue<ClientChunk> chunkQueue;
-    std::mutex cacheMutex;
-    std::map<std::uint64_t, std::vector<std::uint8_t>> clientCaches;
+    DeviceStreamCaches streams;
     std::uint64_t nextSerial = 0;  // accept thread only
 };
 

@@ -41,9 +41,14 @@ class QuilvaneUdp {
     std::vector<DeviceInfo> deviceInfoResults();
     std::vector<PelixDeviceRecord> pelixResults();
 
+    // One datagram as the receive thread read it (at most 2048 bytes): a
+    // search reply goes to the result lists, anything else is decoded into
+    // the receive frame store under handle 0. Open to tests, which feed it
+    // without a socket.
+    void classify(const std::uint8_t* datagram, int length);
+
   private:
     void receiveLoop();
-    void classify(const std::uint8_t* datagram, int length);
 
     std::atomic<net::Socket> udpSocket{net::kInvalidSocket};
     net::Endpoint targetAddress;
