@@ -91,6 +91,7 @@ TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOneSayingWhy) {
         {line + "123#" + std::string(18, '1'), 1, "at most 8 data bytes"},
         {line + "123##1" + std::string(130, '1'), 1, "at most 64 data bytes"},
         {line + "123##", 1, "one hex digit of CAN FD flags"},
+        {line + "123##811", 1, "flags (0 to 7)"},
         {line + "123", 1, "expected ID#DATA"},
     };
     for (const auto& c : bad) {

@@ -113,8 +113,9 @@ bool parseFrame(std::string_view text, CanFrame& frame, std::string& error) {
         ok = false;
     } else if (!rest.empty() && rest[0] == '#') {
         const int flags = rest.size() > 1 ? hexDigit(rest[1]) : -1;
-        if (flags < 0) {
-            why = "after ## comes one hex digit of CAN FD flags (0 to F), then the data";
+        // Only the flags a frame's text is written with, so that it reads back the same.
+        if (flags < 0 || flags > kFdFlagsShown) {
+            why = "after ## comes one hex digit of CAN FD flags (0 to 7), then the data";
             ok = false;
         } else {
             frame.flags = static_cast<std::uint16_t>(flags | kFlagFdf);

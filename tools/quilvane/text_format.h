@@ -21,8 +21,9 @@
 // flags F | FDF. Identifiers above 0x7FF are written with 8 hex digits, the
 // others with 3.
 constexpr std::uint16_t kFlagFdf = 0x4;
-// The flags a log line carries: bit rate switch, error state, FD, as Linux
-// defines them; readers take the digit as 0 to 7.
+// The flags a frame's text carries: bit rate switch, error state, FD, as
+// Linux defines them; readers take the digit as 0 to 7 (python-can reads it
+// as a decimal digit).
 constexpr std::uint16_t kFdFlagsShown = 0x7;
 
 bool isFdFrame(const CanFrame& frame);
