@@ -3,7 +3,6 @@
 // receive threads' bounded chunk queue. Linux only: it links quilvane_core.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -32,6 +31,8 @@ std::vector<std::uint8_t> jsonReply(const std::string& json) {
     return bytes;
 }
 
+// How each datagram is classified and parsed is search_reply_fuzz's; here
+// the receive thread hands every datagram to the classifier.
 TEST(Udp, DatagramsAreSortedIntoSearchRepliesAndFrames) {
     const std::uint16_t port = freePort(true);
     auto params = openParams(QUILVANE_UDP, "127.0.0.1", port, "127.0.0.1", 9);
@@ -42,33 +43,17 @@ TEST(Udp, DatagramsAreSortedIntoSearchRepliesAndFrames) {
     const int device = udpSocket(from);
 
     CaptureStderr();
-    sendTo(device, port, jsonReply(R"({"ProMod":"QV-200","proname":"bench","IPv4":"10.1.2.3"})"));
-    sendTo(device, port, jsonReply("{not json"));
+    sendTo(device, port, jsonReply(R"({"ProMod":"QV-200"})"));
     sendTo(device, port, jsonReply(std::string(1100, ' ')));  // too long for the text buffer
-    std::vector<std::uint8_t> pelix(29, 0x40);
-    const std::uint8_t head[] = {0x00, 0x08, 0x00, 0x08};  // 00 02 00 02 once rotated right
-    std::memcpy(pelix.data(), head, 4);
-    sendTo(device, port, pelix);
-    sendTo(device, port, jsonReply("{}" + std::string(17, ' ')));  // 29 bytes, yet a JSON reply
     sendTo(device, port, buildPacket(1, {WireFrame{1, 0, 0x55, 0, 3, {1}}}));
 
     // One thread reads the datagrams in order: once the last one's frame is
     // there, the others are sorted.
     EXPECT_EQ(receiveFrames(0, 3, 1).size(), 1u) << "CAN traffic is decoded";
-    ASSERT_EQ(udp->deviceInfoResults().size(), 3u);
     const auto infos = udp->deviceInfoResults();
+    ASSERT_EQ(infos.size(), 1u);
     EXPECT_STREQ(infos[0].model, "QV-200");
-    EXPECT_STREQ(infos[0].name, "bench");
-    EXPECT_EQ(infos[0].ipv4[3], 3);
-    EXPECT_EQ(infos[1].model[0], '\0') << "a reply that does not parse gives a record of zeros";
-    const auto records = udp->pelixResults();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].bytes[3], 0x02);
-    EXPECT_EQ(records[0].bytes[4], 0x10);
-
-    const std::string err = GetCapturedStderr();
-    EXPECT_EQ(countLines(err, kJsonParseError, true), 1) << err;
-    EXPECT_EQ(countLines(err, kSearchReplyTooLong + std::string("1100")), 1) << err;
+    EXPECT_EQ(countLines(GetCapturedStderr(), kSearchReplyTooLong + std::string("1100")), 1);
     closeSocket(device);
     QUILVANE_Close(handle);
 }
