@@ -1,6 +1,7 @@
-// The simulator as a child process against plain sockets on loopback:
-// generated frames and faults on TCP and UDP, echo, the counting of what
-// arrives, bad options, and the exact bytes of search and probe replies.
+// The simulator as a child process against plain sockets on loopback, for
+// what the library's tests cannot see of it: the faults they never use, its
+// handling of bad input, bad options, and the exact bytes of search and probe
+// replies.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,62 +15,43 @@
 
 namespace {
 
-// Ten frames in packets of 3, 3, 3 and 1 records, alternately classic and FD
-// (79, 247, 79 and 87 bytes); the faults that pick a packet pick the second.
-// (The flood is pinned by the library's test that must see it overflow.)
-TEST(SimStream, GeneratedFramesFollowThePatternAndEachFaultSpoilsOnlyItsPart) {
-    // A letter a packet: g good, c bad checksum, s sync byte 0xAA with a good checksum.
-    const std::pair<std::string, std::string> rows[] = {{"cut", "gggg"},          {"byte-at-a-time", "gggg"},
-                                                        {"bad-checksum", "gcgg"}, {"bad-sync", "gsgg"},
-                                                        {"close", "gg"},          {"reset", "g"}};
-    for (const auto& [fault, expected] : rows) {
+std::vector<uint64_t> counts(std::map<std::string, uint64_t> summary, const std::vector<std::string>& keys) {
+    std::vector<uint64_t> values;
+    for (const std::string& key : keys)
+        values.push_back(summary[key]);
+    return values;
+}
+
+// Five classic frames in packets of 55, 55 and 31 bytes; the fault picks the
+// second. (The pattern, cut and bad-checksum are checked by the dissector's
+// test against a model of its own, close and flood by the library's tests.)
+TEST(SimStream, FaultSpoilsOnlyItsPacketWhoseFramesDoNotCount) {
+    for (const auto& [fault, status] : {std::pair("bad-sync", "gsg"), {"reset", "g"}}) {
         SCOPED_TRACE(fault);
-        SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "10", "--records-per-packet", "3",
-                        "--record", "mixed", "--channels", "0,2", "--ids", "0x10-0x13", "--data-length", "12",
-                        "--fault", fault, "--fault-at", "2"});
-        int fd = tcpConnect(sim.readyPort());
-        int error = -1;
+        SimProcess sim({"--tcp-listen", "127.0.0.1:0", "--generate", "5", "--records-per-packet", "2",
+                        "--record", "classic", "--fault", fault, "--fault-at", "2"});
+        int fd = tcpConnect(sim.readyPort()), error = -1;
         std::vector<uint8_t> stream = readToEnd(fd, &error), rest;
         close(fd);
-        auto summary = sim.summary();
-        EXPECT_EQ(error, fault == "reset" ? ECONNRESET : 0);
-        const auto packets = splitPackets(stream, &rest);
-        EXPECT_EQ(rest.size(), fault == "reset" ? 247u / 2 : 0u) << "reset writes half of packet 2";
-        std::string status;
-        uint64_t s = 0, sentFrames = 0;
-        for (size_t k = 0; k < packets.size(); ++k) {
-            const WirePacket& p = packets[k];
-            const uint8_t type = k % 2;  // mixed alternates record types
-            status += p.bytes[0] == 0x55                   ? (p.checksumOk ? 'g' : 'c')
-                      : p.bytes[0] == 0xAA && p.checksumOk ? 's'
-                                                           : '?';
-            EXPECT_EQ(p.bytes[1], type);
-            EXPECT_EQ(p.bytes[2] | p.bytes[3], 0) << "reserved header bytes";
-            ASSERT_EQ(p.frames.size(), std::min<uint64_t>(3, 10 - s));
-            EXPECT_EQ(p.bytes.size(), 7 + p.frames.size() * (type == 0 ? 24 : 80));
-            sentFrames += status.back() == 'g' ? p.frames.size() : 0;
-            for (const WireFrame& frame : p.frames) {
-                std::vector<uint8_t> data(type == 0 ? 8 : 12);  // classic records hold at most 8 bytes
-                std::iota(data.begin(), data.end(), static_cast<uint8_t>(s));
-                EXPECT_EQ(fieldsOf(frame),
-                          fieldsOf({type, s, static_cast<uint32_t>(0x10 + s % 4), static_cast<uint16_t>(s),
-                                    static_cast<uint8_t>(s % 2 * 2), data}));
-                ++s;
-            }
-        }
-        EXPECT_EQ(status, expected);
-        EXPECT_EQ(summary["sent_frames"], sentFrames) << "frames of a spoiled packet do not count";
-        EXPECT_EQ(summary["sent_packets"], packets.size());
-        EXPECT_EQ(summary["connections"], 1u);
+        const bool reset = std::string(fault) == "reset";
+        EXPECT_EQ(error, reset ? ECONNRESET : 0);
+        std::string got;  // a letter a packet: g good, s sync byte 0xAA with a good checksum
+        for (const WirePacket& p : splitPackets(stream, &rest))
+            got += p.bytes[0] == 0x55 && p.checksumOk ? 'g' : p.bytes[0] == 0xAA && p.checksumOk ? 's' : '?';
+        EXPECT_EQ(got, status);
+        EXPECT_EQ(rest.size(), reset ? 55u / 2 : 0u) << "reset writes half of its packet";
+        EXPECT_EQ(counts(sim.summary(), {"sent_frames", "sent_packets", "connections"}),
+                  (std::vector<uint64_t>{reset ? 2u : 3u, reset ? 1u : 3u, 1}));
     }
 }
 
 // Garbage, two classic frames, a packet with a bad checksum, an FD frame, to
-// each of two connections: each good frame comes back as a packet of its own,
-// in FD records by default. (UDP echo is used by the library's tests.)
+// each of two connections, the packet cut across two writes: each good frame
+// comes back as a packet of its own, in FD records by default.
 TEST(SimStream, EchoesTheGoodFramesOfEachConnectionAndCountsTheBadPackets) {
-    const std::vector<WireFrame> good{{0, 7, 0x123, 0x0102, 1, {0x11, 0x22}},
-                                      {0, 8, 0x1FFFFFFF, 0, 3, {}},
+    // Of type 1, as they come back.
+    const std::vector<WireFrame> good{{1, 7, 0x123, 0x0102, 1, {0x11, 0x22}},
+                                      {1, 8, 0x1FFFFFFF, 0, 3, {}},
                                       {1, 0x0102030405060708, 0x800, 0, 0, std::vector<uint8_t>(12, 0xAB)}};
     std::vector<uint8_t> spoiled = buildPacket(1, {{1, 2, 0x124, 0, 1, {}}}), input{0x01, 0x02, 0x03};
     spoiled.back() ^= 1;
@@ -77,11 +59,10 @@ TEST(SimStream, EchoesTheGoodFramesOfEachConnectionAndCountsTheBadPackets) {
         input.insert(input.end(), part.begin(), part.end());
     uint16_t port = 0;
     const int listener = tcpListen(port);
-    SimProcess sim({"--tcp-connect=127.0.0.1:" + std::to_string(port), "--connections=2", "--echo",
-                    "--expect=6", "--verbose"});
+    SimProcess sim(
+        {"--tcp-connect=127.0.0.1:" + std::to_string(port), "--connections=2", "--echo", "--expect=6"});
     for (int c = 0; c < 2; ++c) {
         const int fd = tcpAccept(listener);
-        // Two writes with a pause: the simulator must reassemble the packet.
         write(fd, input.data(), 10);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         write(fd, input.data() + 10, input.size() - 10);
@@ -91,22 +72,14 @@ TEST(SimStream, EchoesTheGoodFramesOfEachConnectionAndCountsTheBadPackets) {
         const auto packets = splitPackets(echoed);
         ASSERT_EQ(packets.size(), 3u);
         for (size_t i = 0; i < 3; ++i) {
-            WireFrame expected = good[i];
-            expected.type = 1;
-            EXPECT_TRUE(packets[i].checksumOk);
-            ASSERT_EQ(packets[i].frames.size(), 1u);
-            EXPECT_EQ(fieldsOf(packets[i].frames[0]), fieldsOf(expected));
+            EXPECT_TRUE(packets[i].checksumOk && packets[i].frames.size() == 1);
+            EXPECT_EQ(fieldsOf(packets[i].frames.at(0)), fieldsOf(good[i]));
         }
     }
-    auto summary = sim.summary();
-    EXPECT_EQ(summary["received_frames"], 6u);
-    EXPECT_EQ(summary["received_packets"], 4u);
-    EXPECT_EQ(summary["bad_packets"], 4u);
-    EXPECT_EQ(summary["sent_frames"], 6u);
-    EXPECT_EQ(summary["connections"], 2u);
+    EXPECT_EQ(counts(sim.summary(),
+                     {"received_frames", "received_packets", "bad_packets", "sent_frames", "connections"}),
+              (std::vector<uint64_t>{6, 4, 4, 6, 2}));
     EXPECT_EQ(sim.finish(), 0);
-    EXPECT_NE(sim.err().find(") can1 123#1122\n"), std::string::npos) << sim.err();
-    EXPECT_NE(sim.err().find(") can0 00000800##0ABABABABABABABABABABABAB\n"), std::string::npos) << sim.err();
     close(listener);
 }
 
@@ -120,11 +93,11 @@ TEST(SimOptions, BadOptionsNameTheOptionAndExitWithTwo) {
     }
 }
 
-// Five frames in classic packets of 55, 55 and 31 bytes, each in one datagram,
-// or with cut in 2 to 4 and with byte-at-a-time in one a byte.
-TEST(SimUdp, GeneratesToThePeerInWholePacketsOrInThePiecesOfTheFault) {
+// Five frames in classic packets of 55, 55 and 31 bytes: with cut each in 2
+// to 4 datagrams, with byte-at-a-time in one a byte.
+TEST(SimUdp, GeneratesToThePeerInThePiecesOfTheFault) {
     for (const auto& [fault, fewest, most] :
-         {std::tuple("none", size_t{1}, size_t{1}), {"cut", 2u, 4u}, {"byte-at-a-time", 0u, 0u}}) {
+         {std::tuple("cut", size_t{2}, size_t{4}), {"byte-at-a-time", 0u, 0u}}) {
         SCOPED_TRACE(fault);
         uint16_t port = 0;
         int fd = udpSocket(port);
@@ -140,14 +113,12 @@ TEST(SimUdp, GeneratesToThePeerInWholePacketsOrInThePiecesOfTheFault) {
                 ASSERT_LE(filled += piece.size(), size) << "a datagram holds parts of two packets";
                 stream.insert(stream.end(), piece.begin(), piece.end());
             }
-            EXPECT_GE(datagrams, fewest > 0 ? fewest : size);
-            EXPECT_LE(datagrams, most > 0 ? most : size);
+            EXPECT_TRUE(datagrams >= (fewest ? fewest : size) && datagrams <= (most ? most : size))
+                << datagrams;
         }
         const auto packets = splitPackets(stream);
         EXPECT_TRUE(packets.size() == 3 && std::ranges::all_of(packets, &WirePacket::checksumOk));
-        auto summary = sim.summary();
-        EXPECT_EQ(summary["sent_frames"], 5u);
-        EXPECT_EQ(summary["sent_packets"], 3u);
+        EXPECT_EQ(counts(sim.summary(), {"sent_frames", "sent_packets"}), (std::vector<uint64_t>{5, 3}));
         close(fd);
     }
 }
@@ -169,15 +140,15 @@ uint8_t crc8(const std::vector<uint8_t>& bytes, size_t count) {
     return crc ^ 0x55;
 }
 
-std::vector<uint8_t> rotated(std::vector<uint8_t> bytes, int right) {  // 6 undoes 2
+std::vector<uint8_t> rotatedRight2(std::vector<uint8_t> bytes) {
     for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>(b >> right | b << (8 - right));
+        b = static_cast<uint8_t>(b >> 2 | b << 6);
     return bytes;
 }
 
 // The checks below name what a reply for the all-zero identifier fails.
 std::string jsonFailures(const std::vector<uint8_t>& datagram) {
-    const std::vector<uint8_t> plain = rotated(datagram, 2);
+    const std::vector<uint8_t> plain = rotatedRight2(datagram);
     const size_t n = plain.size() < 10 ? 0 : static_cast<size_t>(plain[4] << 8 | plain[5]);
     if (n == 0 || n + 10 != plain.size())
         return " length";
@@ -190,9 +161,9 @@ std::string jsonFailures(const std::vector<uint8_t>& datagram) {
            (json.starts_with('{') && json.ends_with('}') ? "" : " unclosed") + (fields ? "" : " fields");
 }
 
+// 00 02 00 02, the identifier, then by default 01 02 ... 13.
 std::string pelixFailures(const std::vector<uint8_t>& datagram) {
-    // 00 02 00 02, the identifier, then by default 01 02 ... 13.
-    const std::vector<uint8_t> plain = rotated(datagram, 2);
+    const std::vector<uint8_t> plain = rotatedRight2(datagram);
     std::vector<uint8_t> record{0, 2, 0, 2, 0, 0, 0, 0, 0, 0};
     for (uint8_t b = 1; b <= 19; ++b)
         record.push_back(b);
@@ -205,9 +176,7 @@ std::string vciFailures(const std::vector<uint8_t>& r) {
     const size_t n = r.size();
     if (n < 14)
         return " length";
-    uint8_t x = 0;
-    for (size_t i = 8; i + 2 < n; ++i)
-        x ^= r[i];
+    const uint8_t x = std::accumulate(r.begin() + 8, r.end() - 2, uint8_t{0}, std::bit_xor<uint8_t>());
     const bool framing = r[0] == 0xAA && r[1] == 0x84 && r[8] == 0xAA && r[9] == 0xFE && r[10] + 14u == n &&
                          r[11] == 0 && r[12] == 1 && r[13] == 0;
     const bool id = std::all_of(r.begin() + 2, r.begin() + 8, [](uint8_t b) { return b == 0; });
@@ -217,13 +186,12 @@ std::string vciFailures(const std::vector<uint8_t>& r) {
 
 TEST(SimResponder, AnswersEachKindWithTheRightBytesAndEachReplyFaultBreaksOnlyItsCheck) {
     ASSERT_EQ(crc8(kVciRequestZeroId, 19), 0x3E) << "the test's own CRC-8";
-    // Requests for another device, or with a bad CRC.
-    std::vector<uint8_t> otherVci = kVciRequestZeroId, badCrc = kVciRequestZeroId,
-                         otherPelix = kPelixProbeZeroId;
+    // Requests for another device, or with a bad CRC. (A PELIX probe for another
+    // device is refused in the library's probe test.)
+    std::vector<uint8_t> otherVci = kVciRequestZeroId, badCrc = kVciRequestZeroId;
     otherVci[7] = 1;
     otherVci[19] = crc8(otherVci, 19);
     badCrc[19] ^= 1;
-    otherPelix[9] = 0x04;
     // The responders in ready-line order.
     const std::vector<uint8_t>* requests[] = {&kSearch, &kSearch, &kPelixProbeZeroId, &kVciRequestZeroId};
     std::string (*const checks[])(const std::vector<uint8_t>&) = {jsonFailures, pelixFailures, pelixFailures,
@@ -245,20 +213,16 @@ TEST(SimResponder, AnswersEachKindWithTheRightBytesAndEachReplyFaultBreaksOnlyIt
         // None of these is answered; each goes ahead of a request to the same socket,
         // so the request's answer shows it was read.
         sendTo(fd, sim.readyPort(1), {0x55, 0x01});
-        sendTo(fd, sim.readyPort(3), otherPelix);
         sendTo(fd, sim.readyPort(4), otherVci);
         sendTo(fd, sim.readyPort(4), badCrc);
         for (int k = 0; k < 4; ++k) {
             sendTo(fd, sim.readyPort(k + 1), *requests[k]);
-            for (int copy = 0; copy < 2; ++copy) {
+            for (int copy = 0; copy < 2; ++copy)
                 EXPECT_EQ(checks[k](receiveDatagram(fd)), spoiled >> k & 1 ? failure : "")
                     << "responder " << k + 1;
-            }
         }
         sim.interrupt(SIGTERM);
-        auto summary = sim.summary();
-        EXPECT_EQ(summary["replies"], 8u);
-        EXPECT_EQ(summary["received_packets"], 8u);
+        EXPECT_EQ(counts(sim.summary(), {"replies", "received_packets"}), (std::vector<uint64_t>{8, 7}));
     }
     close(fd);
 }
