@@ -158,8 +158,7 @@ TEST(Connections, EveryKindCarriesFramesBothWaysCountedOnBothSides) {
         EXPECT_EQ(source->summary()["sent_frames"], 200u);
         const auto got = records(dump->out());
         EXPECT_EQ(got.size(), 100u);
-        EXPECT_TRUE(
-            std::all_of(got.begin(), got.end(), [](const LogRecord& r) { return r.frame.channel == 1; }));
+        EXPECT_EQ(std::ranges::count_if(got, [](const LogRecord& r) { return r.frame.channel == 1; }), 100);
         EXPECT_THAT(dump->err(), HasSubstr("quilvane dump: 100 frames received"));
         EXPECT_THAT(dump->err(), Not(HasSubstr("the device closed the connection")));
 
@@ -193,13 +192,12 @@ TEST(Dump, PrintsAndLogsEveryFrameAndTheLogReadsBack) {
     // Each channel is its own queue in the library: order holds per channel.
     std::sort(got.begin(), got.end(),
               [](const LogRecord& a, const LogRecord& b) { return a.micros < b.micros; });
+    // --device-time prints the device's timestamp; classic packets alternate with FD packets.
     for (std::uint64_t s = 0; s < got.size(); ++s) {
         const CanFrame& f = got[s].frame;
-        ASSERT_EQ(got[s].micros, s) << "--device-time prints the device's timestamp";
-        EXPECT_EQ(f.id, 0x7F0 + s % 32);
-        EXPECT_EQ(f.channel, s % 2);
-        ASSERT_EQ(f.dataLength, s / 3 % 2 == 0 ? 8 : 12) << "classic packets alternate with FD packets";
-        EXPECT_EQ(f.data[f.dataLength - 1], static_cast<std::uint8_t>(s + f.dataLength - 1));
+        const int length = s / 3 % 2 == 0 ? 8 : 12;
+        ASSERT_EQ(std::tuple(got[s].micros, f.id, f.channel, f.dataLength, f.data[length - 1]),
+                  std::tuple(s, 0x7F0 + s % 32, s % 2, length, static_cast<std::uint8_t>(s + length - 1)));
     }
     EXPECT_THAT(dump->err(), HasSubstr(kTcpClientConnectedTo)) << "library lines on stderr";
     EXPECT_THAT(dump->err(), HasSubstr("quilvane dump: the device closed the connection"));
@@ -262,10 +260,9 @@ TEST(Gen, FramesFollowThePatternCountedOnBothSidesWithProgressOnlyOnATerminal) {
         const auto got = records(sim->err());
         ASSERT_EQ(got.size(), frames);
         for (std::uint64_t s = 0; s < got.size(); ++s) {
-            EXPECT_EQ(got[s].frame.id, 0x100 + s % 256);
-            EXPECT_EQ(got[s].frame.channel, s % 2 == 0 ? 0 : 3);
-            ASSERT_EQ(got[s].frame.dataLength, 64);
-            EXPECT_EQ(got[s].frame.data[63], static_cast<std::uint8_t>(s + 63));
+            const CanFrame& f = got[s].frame;
+            ASSERT_EQ(std::tuple(f.id, f.channel, f.dataLength, f.data[63]),
+                      std::tuple(0x100 + s % 256, s % 2 == 0 ? 0 : 3, 64, static_cast<std::uint8_t>(s + 63)));
         }
     }
 }

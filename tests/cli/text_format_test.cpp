@@ -72,7 +72,8 @@ TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOneSayingWhy) {
     EXPECT_EQ(records[1].frame.flags, 0x7);
     EXPECT_EQ(records[2].frame.channel, 0);
 
-    // A bad frame is named the same way in a log file and on the command line.
+    // A bad frame is named the same way in a log file and on the command line
+    // (remote frames: the tool's test, through replay).
     const std::string line = "(1.0) can0 ";
     const struct {
         std::string text;
@@ -82,7 +83,6 @@ TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOneSayingWhy) {
         {line + "123#11\n1.0 can0 123#11\n", 2, "expected a time"},
         {"\n\n(1.0) can0\n", 3, "expected \"(TIME) INTERFACE FRAME\""},
         {line + "123#11 extra\n", 1, "unexpected text"},
-        {line + "123#R", 1, "remote frames (R) are not supported"},
         {line + "12#11", 1, "identifier must be 3 hex digits"},
         {line + "800#11", 1, "identifier must be 3 hex digits up to 7FF"},
         {line + "20000000#", 1, "8 hex digits up to 1FFFFFFF"},
@@ -128,7 +128,8 @@ std::vector<std::string> urlFields(const ConnectionUrl& url) {
             std::to_string(url.localPort)};
 }
 
-TEST(ConnectionUrl, ReadsWhatTheTableSaysAndWritesItBack) {
+// That what is read writes back the same is tool_text_fuzz's.
+TEST(ConnectionUrl, ReadsWhatTheTableSays) {
     const auto rows = urlTable("accept");
     ASSERT_FALSE(rows.empty());
     for (const auto& row : rows) {
@@ -137,26 +138,19 @@ TEST(ConnectionUrl, ReadsWhatTheTableSaysAndWritesItBack) {
         std::string error;
         ASSERT_TRUE(parseConnectionUrl(row[1], url, error)) << error;
         EXPECT_EQ(urlFields(url), std::vector<std::string>(row.begin() + 2, row.end()));
-        ConnectionUrl again;
-        ASSERT_TRUE(parseConnectionUrl(formatConnectionUrl(url), again, error)) << formatConnectionUrl(url);
-        EXPECT_EQ(urlFields(again), urlFields(url));
     }
 }
 
 // The library listens everywhere: a listening address, or an empty local one, is not passed on.
 TEST(ConnectionUrl, ListenAddressAndEmptyLocalAddressAreNotPassedOn) {
-    ConnectionUrl listen;
+    ConnectionUrl listen, udp;
     std::string error;
     ASSERT_TRUE(parseConnectionUrl("tcp-listen://127.0.0.1:8000", listen, error));
-    OpenParams p = toOpenParams(listen);
-    EXPECT_EQ(p.type, static_cast<std::uint32_t>(QUILVANE_TCP_SERVER));
-    EXPECT_EQ(p.localPort, 8000);
-    EXPECT_STREQ(p.localIp, "") << "the library listens everywhere";
-    ConnectionUrl udp;
     ASSERT_TRUE(parseConnectionUrl("udp://192.0.2.10:9000?local=:9001", udp, error));
-    p = toOpenParams(udp);
-    EXPECT_STREQ(p.localIp, "");
-    EXPECT_EQ(p.localPort, 9001);
+    const OpenParams p = toOpenParams(listen), q = toOpenParams(udp);
+    EXPECT_EQ(std::tuple(p.type, p.localPort, std::string(p.localIp)),
+              std::tuple(std::uint32_t{QUILVANE_TCP_SERVER}, 8000, ""));
+    EXPECT_EQ(std::tuple(q.localPort, std::string(q.localIp)), std::tuple(9001, ""));
 }
 
 TEST(ConnectionUrl, RefusesSayingWhy) {
@@ -190,7 +184,6 @@ TEST(SearchJson, DeviceTextsAlwaysGiveValidJson) {
     EXPECT_STREQ(cJSON_GetObjectItem(first, "ipv4")->valuestring, "198.0.0.0");
     EXPECT_STREQ(cJSON_GetObjectItem(first, "mac")->valuestring, "00:00:00:00:00:5E");
     cJSON_Delete(parsed);
-    EXPECT_EQ(deviceJson({}), "[]\n");
 }
 
 }  // namespace
