@@ -59,15 +59,11 @@ TEST(PacketDecoder, ReadsRecordsOfBothTypes) {
     EXPECT_EQ(consumed, -1);
     ASSERT_EQ(frames.size(), 3u) << "a trailing partial record is dropped";
     const CanFrame& f = frames[0];
-    EXPECT_EQ(f.timestamp, 0x1122334455667788u);
-    EXPECT_EQ(f.id, 0x1F345678u) << "top three id bits cleared";
-    EXPECT_EQ(f.flags, 0xBEEF);
-    EXPECT_EQ(f.channel, 7);
-    EXPECT_EQ(f.data[0], 9);
-    EXPECT_EQ(frames[1].dataLength, 64) << "cut to the room";
-    EXPECT_EQ(frames[2].dataLength, 8);
-    EXPECT_EQ(frames[2].channel, 255);
-    EXPECT_EQ(frames[2].data[8], 0) << "a classic record has 8 data bytes";
+    // The top three id bits are cleared; lengths are cut to the room, a classic record's 8 bytes.
+    EXPECT_EQ(std::tuple(f.timestamp, f.id, f.flags, f.channel, f.data[0]),
+              std::tuple(0x1122334455667788u, 0x1F345678u, 0xBEEF, 7, 9));
+    EXPECT_EQ(std::tuple(frames[1].dataLength, frames[2].dataLength, frames[2].channel, frames[2].data[8]),
+              std::tuple(64, 8, 255, 0));
 }
 
 TEST(PacketDecoder, StopsAtIncompleteOrCorruptPacketsAndSkipsRejectedOnes) {
