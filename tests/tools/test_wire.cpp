@@ -28,10 +28,6 @@ uint64_t bigEndian(const uint8_t* bytes, size_t count) {
     return value;
 }
 
-uint8_t xorOf(const uint8_t* bytes, size_t count) {
-    return std::accumulate(bytes, bytes + count, uint8_t{0}, std::bit_xor<uint8_t>());
-}
-
 // The few calls in which Winsock differs. A socket fits in an int: Windows
 // handles carry 32 significant bits.
 #if defined(_WIN32)
@@ -116,7 +112,7 @@ std::vector<WirePacket> splitPackets(const std::vector<uint8_t>& bytes, std::vec
             break;
         WirePacket packet{{bytes.begin() + p, bytes.begin() + p + n + 7}, false, {}};
         const uint8_t* b = packet.bytes.data();
-        packet.checksumOk = xorOf(b, n + 6) == b[n + 6];
+        packet.checksumOk = std::accumulate(b, b + n + 6, uint8_t{0}, std::bit_xor<uint8_t>()) == b[n + 6];
         const size_t size = b[1] == 0 ? 24 : 80;
         for (size_t at = 6; at + size <= n + 6; at += size) {
             const uint8_t* r = b + at;
