@@ -80,6 +80,11 @@ int main(int argc, char** argv) {
 
     LogCapture log(logPath);
     SoakTally tally;
+    // Shown in the summary even when nothing happened to them.
+    for (const char* counter :
+         {"queue-full lines", "cache-overflow lines", "frames missing, covered by drop lines",
+          "frames lost with a reset (end of the stream)"})
+        tally.add(counter, 0);
     const SoakContext context{log, tally, seed, SoakClock::now() + std::chrono::seconds(seconds)};
     log.report("soak: seed " + std::to_string(seed) + ", " + std::to_string(seconds) + " s, log " + logPath +
                (searches ? "" : "; no private network: no searches or probes"));
@@ -118,7 +123,8 @@ int main(int argc, char** argv) {
     for (std::thread& t : threads)
         t.join();
 
-    checkBack("after the last close", started, settledTo(started), tally);
+    const Resources closed = settledTo(started);
+    checkBack("after the last close", started, closed, tally);
     QUILVANE_Close(0);
     QUILVANE_Exit();
     const Resources after = settledTo(before);
@@ -130,9 +136,11 @@ int main(int argc, char** argv) {
         log.report("  " + name + ": " + std::to_string(value));
     log.report("  threads: " + std::to_string(before.threads) + " at the start, " +
                std::to_string(started.threads) + " with the library started, " +
-               std::to_string(after.threads) + " after exit");
+               std::to_string(closed.threads) + " after the last close, " + std::to_string(after.threads) +
+               " after exit");
     log.report("  descriptors: " + std::to_string(before.descriptors) + " at the start, " +
                std::to_string(started.descriptors) + " with the library started, " +
+               std::to_string(closed.descriptors) + " after the last close, " +
                std::to_string(after.descriptors) + " after exit");
     const std::vector<std::string> violations = tally.violations();
     for (std::size_t i = 0; i < violations.size() && i < 30; ++i)
