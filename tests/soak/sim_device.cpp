@@ -65,7 +65,7 @@ bool readUntilSettled(FrameReader& reader, const std::vector<SimDevice*>& device
             if (now - settledSince > std::chrono::milliseconds(300))
                 return true;
         }
-        if (allEnded && now - lastFrame > std::chrono::seconds(2))
+        if (allEnded && now - lastFrame > std::chrono::seconds(3))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -36,7 +36,7 @@ class SimDevice {
 
 // Polls `reader` and calls `step` until every device has ended and every
 // frame that must arrive has come (then a little longer, for frames that
-// should not come), or until nothing came for 2 s after the devices ended.
+// should not come), or until nothing came for 3 s after the devices ended.
 // `step` returns false while it still has devices to start. Bounded by
 // `limit`; false if that ran out.
 bool readUntilSettled(FrameReader& reader, const std::vector<SimDevice*>& devices,
