@@ -52,6 +52,9 @@ void DeviceRun::judge(std::uint64_t simSent, const LossCover& cover, SoakTally& 
     if (simSent != static_cast<std::uint64_t>(plan_.intactFrames()))
         tally.violation(problem("the simulator sent " + std::to_string(simSent) + " intact frames, " +
                                 std::to_string(plan_.intactFrames()) + " planned"));
+    // A flood is more than a connection's cache may hold: the library must say that it cleared it.
+    if (plan_.fault == "flood" && plan_.link != Link::Udp && cover.dropLines == 0)
+        tally.violation(problem("a flood without an overflow or drop line"));
     tally.add("runs");
     tally.add("runs " + std::string(linkName(plan_.link)));
     tally.add("fault " + plan_.fault);
