@@ -69,3 +69,7 @@ std::vector<std::string> LogTail::newLines() {
     offset_ += static_cast<long>(start);  // a line still being written is read next time
     return lines;
 }
+
+bool bindFailedSince(const LogCapture& log, long from) {
+    return log.read(from, log.position()).find("Bind failed: ") != std::string::npos;
+}

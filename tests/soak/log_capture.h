@@ -33,6 +33,11 @@ class LogCapture {
     int savedErr_ = -1;
 };
 
+// Whether a "Bind failed" line was written after a position: a port found
+// free a moment before was taken meanwhile (by any lane: a false alarm
+// only costs a retry).
+bool bindFailedSince(const LogCapture& log, long from);
+
 // The whole lines written after a position, a few at a time.
 class LogTail {
   public:

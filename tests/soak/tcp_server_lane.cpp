@@ -42,6 +42,11 @@ void tcpServerLane(const SoakContext& context) {
             context.tally.violation("tcp server on port " + std::to_string(port) + ": open failed");
             continue;
         }
+        if (bindFailedSince(context.log, from)) {
+            QUILVANE_Close(handle);
+            context.tally.add("opens again: the port was taken meanwhile");
+            continue;
+        }
         const std::size_t count = static_cast<std::size_t>(schedule.between(2, 4));
         std::vector<std::unique_ptr<SimDevice>> devices;
         std::vector<SimDevice*> started;

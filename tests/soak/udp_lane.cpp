@@ -38,12 +38,17 @@ void udpLane(const SoakContext& context) {
         const std::uint16_t local = freePort(true);
         const std::uint16_t remote = freePort(true);
         const std::uint64_t dropsBefore = udpBufferDrops();
-        context.log.mark("udp run " + plan.describe());
+        const long from = context.log.mark("udp run " + plan.describe());
         const OpenParams params = openParams(QUILVANE_UDP, "127.0.0.1", local, "127.0.0.1", remote);
         const int handle = QUILVANE_Open(&params);
         context.tally.add("application opens");
         if (handle < 0) {
             context.tally.violation(plan.describe() + ": open failed");
+            continue;
+        }
+        if (bindFailedSince(context.log, from)) {
+            QUILVANE_Close(handle);
+            context.tally.add("opens again: the port was taken meanwhile");
             continue;
         }
         // Started after the open, so that no datagram finds the port closed.
