@@ -38,6 +38,7 @@ class DeviceRun {
     RunPlan plan_;
     std::vector<bool> seen_;
     std::vector<int> lastOnChannel_;  // by channel; -1 before the first
+    int mustCount_ = 0;
     int mustLeft_ = 0;
     int received_ = 0;
     bool cleared_ = false;
