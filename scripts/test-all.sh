@@ -2,8 +2,9 @@
 # Everything CI checks: installs what is missing, checks that the install
 # list names every package the scripts and tests call, builds, and runs every
 # test (native, with AddressSanitizer + UndefinedBehaviorSanitizer, with
-# ThreadSanitizer), every fuzz target for a bounded time, the Windows DLLs
-# under wine, and the release archives.
+# ThreadSanitizer), a one-minute soak under random device faults, every
+# fuzz target for a bounded time, the Windows DLLs under wine, and the
+# release archives.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -25,6 +26,8 @@ build_and_test build-asan -DQUILVANE_SANITIZE=address,undefined -DQUILVANE_BUILD
 stage "ThreadSanitizer"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test build-tsan -DQUILVANE_SANITIZE=thread -DQUILVANE_BUILD_BENCH=OFF
+stage "soak under random faults, 1 minute (AddressSanitizer + UndefinedBehaviorSanitizer)"
+QUILVANE_SOAK_BUILD_DIR=build-asan bash scripts/soak.sh 1
 stage "fuzzing"
 bash scripts/fuzz.sh all 45  # five targets stay under 4 minutes
 stage "Windows DLLs"

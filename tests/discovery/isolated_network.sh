@@ -8,7 +8,8 @@
 # 198.51.100.129/25 on qb0), each joined by a veth pair to a device side
 # (198.51.100.2/25 on qa1, 198.51.100.130/25 on qb1) where the tests run the
 # simulator's responders: QUILVANE_NETWORK=two-adapters. Then again in a
-# namespace with loopback only: QUILVANE_NETWORK=none. Tests skip what does
+# namespace with loopback only: QUILVANE_NETWORK=none (QUILVANE_NETWORKS names
+# fewer, e.g. "two-adapters"). Tests skip what does
 # not belong to the network they find. Needs root.
 #
 # Both ends of each pair are in this namespace: the library has all four
@@ -26,7 +27,7 @@ if [ "$(id -u)" != 0 ]; then
   exit 77
 fi
 
-for network in two-adapters none; do
+for network in ${QUILVANE_NETWORKS:-two-adapters none}; do
   unshare -n bash -euo pipefail -c '
     ip link set lo up
     if [ "$0" = two-adapters ]; then
