@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("rss: before %ld KiB, peak %ld KiB, growth %ld KiB, %s after %.1f s\n", before, peak, peak - before,
-                settled ? "settled" : "still-growing", seconds);
+    std::printf("rss: before %ld KiB, peak %ld KiB, growth %ld KiB, %s after %.1f s\n", before, peak,
+                peak - before, settled ? "settled" : "still-growing", seconds);
     std::fflush(stdout);
     QUILVANE_Close(handle);
     QUILVANE_Exit();

@@ -210,9 +210,8 @@ void QuilvaneTcpServer::processLoop() {
 }
 
 void QuilvaneTcpServer::processChunk(const ClientChunk& chunk) {
-    streams.add(chunk.serial, chunk.data.data(), chunk.data.size(), chunk.handle, [&] {
-        logError(log_lines::kCacheOverflowForClient, net::socketNumber(chunk.sock));
-    });
+    streams.add(chunk.serial, chunk.data.data(), chunk.data.size(), chunk.handle,
+                [&] { logError(log_lines::kCacheOverflowForClient, net::socketNumber(chunk.sock)); });
 }
 
 }  // namespace quilvane
