@@ -13,16 +13,21 @@ namespace {
 
 // The server's lines name a device by its socket. A device is started only
 // once the one before has its client thread, so the k-th "Client thread
-// started" line is the k-th device's; numbers of ended devices come back.
+// started" line is the k-th device's. A socket number comes back once its
+// device has ended, and the chunks that device left queued are processed
+// later still: a line covers every device that had its number.
 std::vector<LossCover> coversBySocket(const std::vector<std::string>& lines, std::size_t devices) {
     std::vector<LossCover> covers(devices);
-    std::map<long, std::size_t> deviceOf;
+    std::multimap<long, std::size_t> devicesOf;
     std::size_t started = 0;
     for (const std::string& line : lines) {
-        if (const auto socket = clientThreadStarted(line); socket && started < devices)
-            deviceOf[*socket] = started++;
-        else if (const auto drop = dropLine(line); drop && drop->socket && deviceOf.count(*drop->socket))
-            ++covers[deviceOf[*drop->socket]].dropLines;
+        if (const auto socket = clientThreadStarted(line); socket && started < devices) {
+            devicesOf.emplace(*socket, started++);
+        } else if (const auto drop = dropLine(line); drop && drop->socket) {
+            const auto [first, last] = devicesOf.equal_range(*drop->socket);
+            for (auto it = first; it != last; ++it)
+                ++covers[it->second].dropLines;
+        }
     }
     return covers;
 }
