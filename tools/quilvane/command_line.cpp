@@ -96,6 +96,25 @@ double parseDecimal(const std::string& option, const std::string& text, double m
     return value;
 }
 
+bool RunLimits::take(Arguments& args) {
+    if (args.is("--count")) {
+        count = parseUnsigned("--count", args.value(), 1, UINT64_MAX, "a positive number");
+    } else if (args.is("--duration")) {
+        duration = parseDecimal("--duration", args.value(), 0, false, "seconds, more than 0");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::chrono::steady_clock::time_point RunLimits::deadline() const {
+    using Clock = std::chrono::steady_clock;
+    if (duration <= 0)
+        return Clock::time_point::max();
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(duration));
+}
+
 std::vector<std::uint8_t> parseChannelList(const std::string& option, const std::string& text) {
     const char* what = "channels from 0 to 255 separated by commas, like 0,1";
     std::vector<std::uint8_t> channels;

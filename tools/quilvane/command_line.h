@@ -70,6 +70,17 @@ double parseDecimal(const std::string& option, const std::string& text, double m
 // "0,1,5": channels from 0 to 255, at least one.
 std::vector<std::uint8_t> parseChannelList(const std::string& option, const std::string& text);
 
+// --count N and --duration S, the bounds of a dump or gen run.
+struct RunLimits {
+    std::uint64_t count = 0;  // 0: no bound
+    double duration = 0;      // 0: no bound
+
+    // Takes the current option if it is one of the two; false otherwise.
+    bool take(Arguments& args);
+    // When --duration ends the run, from now; never without one.
+    std::chrono::steady_clock::time_point deadline() const;
+};
+
 // The tool's messages on standard error, each "quilvane COMMAND: TEXT".
 void report(const char* command, const std::string& message);
 

@@ -50,8 +50,7 @@ Exit status: 0 done, 1 no connection or output not writable, 2 bad arguments.
 
 struct DumpOptions {
     std::optional<int> channel;  // none: every channel
-    std::uint64_t count = 0;     // 0: no bound
-    double duration = 0;         // 0: no bound
+    RunLimits limits;
     std::string logPath;
     bool deviceTime = false;
 };
@@ -83,10 +82,7 @@ int runDump(const Words& words, LibraryOutput& output) {
                 options.channel = static_cast<int>(
                     parseUnsigned("--channel", text, 0, 255, "a channel from 0 to 255, or \"all\""));
             }
-        } else if (args.is("--count")) {
-            options.count = parseUnsigned("--count", args.value(), 1, UINT64_MAX, "a positive number");
-        } else if (args.is("--duration")) {
-            options.duration = parseDecimal("--duration", args.value(), 0, false, "seconds, more than 0");
+        } else if (options.limits.take(args)) {
         } else if (args.is("--log")) {
             options.logPath = args.value();
             if (options.logPath.empty()) {
@@ -127,11 +123,7 @@ int runDump(const Words& words, LibraryOutput& output) {
     std::vector<CanFrame> batch(kBatch);
     RunClock clock;
     RunTotals totals{"received"};
-    const auto deadline = options.duration > 0
-                              ? std::chrono::steady_clock::now() +
-                                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                        std::chrono::duration<double>(options.duration))
-                              : std::chrono::steady_clock::time_point::max();
+    const auto deadline = options.limits.deadline();
     bool draining = false;  // the device closed; waiting for the last frames
     auto quietUntil = std::chrono::steady_clock::time_point::max();
     int status = kExitOk;
@@ -140,8 +132,9 @@ int runDump(const Words& words, LibraryOutput& output) {
         bool got = false;
         for (int channel : channels) {
             int room = kBatch;
-            if (options.count > 0) {
-                room = static_cast<int>(std::min<std::uint64_t>(kBatch, options.count - totals.frames));
+            if (options.limits.count > 0) {
+                room =
+                    static_cast<int>(std::min<std::uint64_t>(kBatch, options.limits.count - totals.frames));
             }
             const int n = link.receive(channel, batch.data(), room);
             if (n < 0) {
@@ -165,7 +158,7 @@ int runDump(const Words& words, LibraryOutput& output) {
                 }
             }
             totals.frames += static_cast<std::uint64_t>(n);
-            if (options.count > 0 && totals.frames >= options.count) {
+            if (options.limits.count > 0 && totals.frames >= options.limits.count) {
                 done = true;
                 break;
             }

@@ -36,8 +36,7 @@ arguments, 130 stopped by Ctrl-C before --count was reached.
 
 struct GenOptions {
     double rate = 100;
-    std::uint64_t count = 0;  // 0: no bound
-    double duration = 0;      // 0: no bound
+    RunLimits limits;
     bool fd = false;
     std::vector<std::uint8_t> channels{0};
     double wait = kDefaultDeviceWait;
@@ -73,10 +72,7 @@ int runGen(const Words& words, LibraryOutput& output) {
             return kExitOk;
         } else if (args.is("--rate")) {
             options.rate = parseDecimal("--rate", args.value(), 0, true, "frames per second, 0 or more");
-        } else if (args.is("--count")) {
-            options.count = parseUnsigned("--count", args.value(), 1, UINT64_MAX, "a positive number");
-        } else if (args.is("--duration")) {
-            options.duration = parseDecimal("--duration", args.value(), 0, false, "seconds, more than 0");
+        } else if (options.limits.take(args)) {
         } else if (args.is("--fd")) {
             args.flag();
             options.fd = true;
@@ -102,15 +98,12 @@ int runGen(const Words& words, LibraryOutput& output) {
     using Clock = std::chrono::steady_clock;
     const auto gap = options.rate > 0 ? std::chrono::duration<double>(1.0 / options.rate)
                                       : std::chrono::duration<double>(0);
-    const auto end = options.duration > 0
-                         ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::duration<double>(options.duration))
-                         : Clock::time_point::max();
+    const auto end = options.limits.deadline();
     SendRun run("gen");
     int status = kExitOk;
     auto scheduleStart = Clock::now();
     std::uint64_t scheduleFirst = 0;  // the frame that scheduleStart belongs to
-    for (std::uint64_t s = 0; options.count == 0 || s < options.count; ++s) {
+    for (std::uint64_t s = 0; options.limits.count == 0 || s < options.limits.count; ++s) {
         if (options.rate > 0) {
             const auto due = scheduleStart + std::chrono::duration_cast<Clock::duration>(
                                                  gap * static_cast<double>(s - scheduleFirst));
@@ -132,5 +125,5 @@ int runGen(const Words& words, LibraryOutput& output) {
         }
         run.send(link, generatedFrame(s, options));
     }
-    return run.finish(link, options.count, status);
+    return run.finish(link, options.limits.count, status);
 }
