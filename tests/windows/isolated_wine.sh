@@ -30,7 +30,15 @@ rm -f "$fresh/wineserver" "$fresh"/*.reg
 cp "$prefix"/*.reg "$fresh/"
 
 export WINEPREFIX=$fresh
-listed=$(QUILVANE_SIM_BROKER='' "$here/wine_run.sh" "$check")
+# A new wineserver boots wine's services beside the first program, and the
+# network driver that lists adapters may not answer yet: an empty listing
+# on a network that has adapters is asked again, for up to 10 s.
+for try in $(seq 20); do
+  listed=$(QUILVANE_SIM_BROKER='' "$here/wine_run.sh" "$check")
+  [ "${QUILVANE_NETWORK-}" != two-adapters ] || grep -q '^Bound to ' <<<"$listed" || { sleep 0.5; continue; }
+  [ "$try" = 1 ] || echo "wine listed the adapters at attempt $try"
+  break
+done
 echo "$listed"
 if ! grep -q '^adapters listed' <<<"$listed"; then
   echo "FAILED: adapter_check did not run" >&2
