@@ -1,6 +1,6 @@
 // The C# binding against the library and the device simulator (QUILVANE_SIM).
 //
-//   BindingTest.exe layout    the records' sizes and offsets, as record_layout.c prints the header's
+//   BindingTest.exe layout    a C program that checks the records' sizes and offsets against the header
 //   BindingTest.exe echo      a frame echoed on each connection type, then every other export
 //   BindingTest.exe network   search and probes, inside tests/discovery/isolated_network.sh
 using System;
@@ -35,15 +35,18 @@ public static class BindingTest
         failures += passed ? 0 : 1;
     }
 
-    // "Record size N" and "Record.field OFFSET" lines, the field named as in
-    // the header, for CMake to compare with what record_layout.c prints.
+    // A C program that a compiler accepts only when the header lays the
+    // records out as the binding does: each size and each field's offset, the
+    // field named as in the header.
     private static void Layout()
     {
+        Console.WriteLine("#include <stddef.h>\n#include \"quilvane_sdk.h\"");
         foreach (Type record in new[] { typeof(OpenParams), typeof(CanFrame), typeof(DeviceInfo), typeof(PelixDeviceRecord) })
         {
-            Console.WriteLine(record.Name + " size " + Marshal.SizeOf(record));
+            Console.WriteLine("_Static_assert(sizeof({0}) == {1}, \"{0} size {1}\");", record.Name, Marshal.SizeOf(record));
             foreach (var field in record.GetFields())
-                Console.WriteLine("{0}.{1}{2} {3}", record.Name, char.ToLowerInvariant(field.Name[0]), field.Name.Substring(1),
+                Console.WriteLine("_Static_assert(offsetof({0}, {1}{2}) == {3}, \"{0}.{1}{2} {3}\");", record.Name,
+                                  char.ToLowerInvariant(field.Name[0]), field.Name.Substring(1),
                                   Marshal.OffsetOf(record, field.Name));
         }
     }
