@@ -1,8 +1,6 @@
-"""The python-can interface against the device simulator (path in
-QUILVANE_SIM) on loopback, and its searches on the private network of
-tests/discovery/isolated_network.sh (skipped anywhere else, where a search
-would broadcast on the machine's real adapters). tests/install checks the
-package as cmake --install puts it."""
+"""The python-can interface against the device simulator (QUILVANE_SIM) on
+loopback; its searches only inside tests/discovery/isolated_network.sh, as
+they broadcast. tests/install checks the package as cmake --install puts it."""
 
 import os
 import subprocess

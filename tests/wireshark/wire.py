@@ -1,6 +1,5 @@
-"""The capture of the simulator's traffic and of what it does not make by
-itself, and the check of what tshark prints against what was sent. Used by
-dissector_test.sh.
+"""For dissector_test.sh: the capture of the simulator's traffic and of what it
+does not make by itself, then the check of what tshark shows against what was sent.
 
   wire.py capture QUILVANE_SIM CAPTURE   inside a private network namespace
   wire.py check CAPTURE LUA
