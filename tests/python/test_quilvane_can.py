@@ -75,6 +75,8 @@ class Bus(unittest.TestCase):
         quiet = self.bus("--tcp-listen", "127.0.0.1:0")
         self.assertIn("(handle 0)", quiet.channel_info)
         self.assertIsNone(quiet.recv(timeout=0.05))
+        self.assertIsNone(quiet.recv(timeout=0))
+
 
 class Package(unittest.TestCase):
     def test_connection_urls_as_the_cpp_tool_reads_them(self):
