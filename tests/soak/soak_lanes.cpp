@@ -316,9 +316,8 @@ void connectionLane(const Soak& soak, Link link) {
                 lines.push_back(std::move(line));
             }
             // The next device once the one before has its client thread: drop lines name sockets.
-            if (server && devices.size() < plans.size() && connected >= devices.size()) {
+            if (server && devices.size() < plans.size() && connected >= devices.size())
                 start({"--tcp-connect", "127.0.0.1:" + std::to_string(port)});
-            }
             if (clearPending && devices[0]->received >= plans[0].count / 3) {
                 QUILVANE_Clear_Buffer(handle);
                 devices[0]->cleared = true;
