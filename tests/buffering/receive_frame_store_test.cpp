@@ -28,21 +28,16 @@ Seqs pop(std::int32_t handle, std::int32_t channel, std::int32_t maxCount) {
     return seqs;
 }
 
-TEST(ReceiveFrameStore, FilesFramesPerHandleAndChannelInArrivalOrderUntilCleared) {
-    auto* store = ReceiveFrameStore::instance();
-    store->push(1, Frames{frame(0, 1), frame(1, 2), frame(0, 3), frame(1, 4), frame(0, 5)});
-    store->push(2, Frames{frame(0, 6), frame(1, 7)});
+// Filing per handle and channel in arrival order, and clearing a handle, are
+// checked by the fuzz targets through the store. Not there: pops of part of a
+// queue, and the channel argument's unused bits.
+TEST(ReceiveFrameStore, PopsTakeFromTheFrontOfTheLowEightBitsChannel) {
+    ReceiveFrameStore::instance()->push(
+        1, Frames{frame(0, 1), frame(1, 2), frame(0, 3), frame(1, 4), frame(0, 5)});
     EXPECT_EQ(pop(1, 0, 0), Seqs{});
-    EXPECT_EQ(pop(1, 1 + 256, 8), (Seqs{2, 4})) << "the low 8 bits select the channel";
+    EXPECT_EQ(pop(1, 1 + 256, 8), (Seqs{2, 4}));
     EXPECT_EQ(pop(1, 0, 2), (Seqs{1, 3}));
     EXPECT_EQ(pop(1, 0, 8), Seqs{5});
-    EXPECT_EQ(pop(3, 0, 8), Seqs{});
-    store->clear(2);  // every channel
-    store->clear(5);  // no entry: nothing happens
-    EXPECT_EQ(pop(2, 0, 8), Seqs{});
-    EXPECT_EQ(pop(2, 1, 8), Seqs{});
-    store->push(2, Frames{frame(0, 8)});
-    EXPECT_EQ(pop(2, 0, 8), Seqs{8});
 }
 
 TEST(ReceiveFrameStore, KeepsTheNewestFramesOfAFullQueue) {

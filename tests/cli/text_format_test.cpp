@@ -16,45 +16,43 @@ using testing::HasSubstr;
 
 namespace {
 
-// The frame is written as the text, also in a log line, and the log line reads
-// back as the frame; except where `way` says one way only.
-TEST(CandumpFormat, FramesAndTextsBothWays) {
-    enum Way { kBoth, kWriteOnly, kReadOnly };
+// Exact texts written, also in a log line; that they read back as the
+// frame is tool_text_fuzz's. Read: texts that no frame is written as.
+TEST(CandumpFormat, FramesAsTexts) {
     const struct {
         CanFrame frame;
         std::string text;
-        Way way;
-    } cases[] = {
-        {makeFrame(0x123, {0x11, 0x22}), "123#1122", kBoth},
-        {makeFrame(0x42, {1}, 3), "042#01", kBoth},
-        {makeFrame(0x7FF, {0, 1, 2, 3, 4, 5, 6, 7}, 1), "7FF#0001020304050607", kBoth},
-        {makeFrame(0x800, {0xAB}, 255), "00000800#AB", kBoth},
-        {makeFrame(0x1F334455, {}), "1F334455#", kBoth},
-        {makeFrame(0x123, {0xAA}, 7, 0x1 | 0x2 | 0x4), "123##7AA", kBoth},
+    } written[] = {
+        {makeFrame(0x123, {0x11, 0x22}), "123#1122"},
+        {makeFrame(0x42, {1}, 3), "042#01"},
+        {makeFrame(0x7FF, {0, 1, 2, 3, 4, 5, 6, 7}, 1), "7FF#0001020304050607"},
+        {makeFrame(0x800, {0xAB}, 255), "00000800#AB"},
+        {makeFrame(0x1F334455, {}), "1F334455#"},
+        {makeFrame(0x123, {0xAA}, 7, 0x1 | 0x2 | 0x4), "123##7AA"},
         {makeFrame(0x1FFFFFFF, std::vector<std::uint8_t>(64, 0xAA), 0, 5),
-         "1FFFFFFF##5" + std::string(128, 'A'), kBoth},
+         "1FFFFFFF##5" + std::string(128, 'A')},
         // More than 8 bytes make a frame FD; bit rate switch alone does not.
-        {makeFrame(0x123, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 0, 1), "123##5000102030405060708090A0B",
-         kWriteOnly},
-        {makeFrame(0x123, {0, 1, 2, 3, 4, 5, 6, 7}, 0, 1), "123#0001020304050607", kWriteOnly},
-        {makeFrame(0x123, {0x11, 0x22, 0xAA}), "123#11.22.aa", kReadOnly},
-        {makeFrame(0x123, {}), "00000123#", kReadOnly},       // 8 digits give their value
-        {makeFrame(0x123, {}, 0, 0x5), "123##1", kReadOnly},  // FDF is added to the flags digit
+        {makeFrame(0x123, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 0, 1), "123##5000102030405060708090A0B"},
+        {makeFrame(0x123, {0, 1, 2, 3, 4, 5, 6, 7}, 0, 1), "123#0001020304050607"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        const std::string line = "(1700000000.000001) can" + std::to_string(c.frame.channel) + " " + c.text;
-        if (c.way != kReadOnly) {
-            EXPECT_EQ(formatFrame(c.frame), c.text);
-            EXPECT_EQ(formatLogLine(1700000000000001, c.frame), line);
-        }
-        if (c.way != kWriteOnly) {
-            LogRecord record;
-            std::string error;
-            ASSERT_TRUE(parseLogLine(line, record, error)) << error;
-            EXPECT_EQ(record.micros, 1700000000000001u);
-            EXPECT_EQ(fieldsOf(record.frame), fieldsOf(c.frame));
-        }
+    for (const auto& c : written) {
+        EXPECT_EQ(formatFrame(c.frame), c.text);
+        EXPECT_EQ(formatLogLine(1700000000000001, c.frame),
+                  "(1700000000.000001) can" + std::to_string(c.frame.channel) + " " + c.text);
+    }
+    const struct {
+        std::string text;
+        CanFrame frame;
+    } read[] = {
+        {"123#11.22.aa", makeFrame(0x123, {0x11, 0x22, 0xAA})},
+        {"00000123#", makeFrame(0x123, {})},       // 8 digits give their value
+        {"123##1", makeFrame(0x123, {}, 0, 0x5)},  // FDF is added to the flags digit
+    };
+    for (const auto& c : read) {
+        CanFrame frame{};
+        std::string error;
+        ASSERT_TRUE(parseFrame(c.text, frame, error)) << c.text << ": " << error;
+        EXPECT_EQ(fieldsOf(frame), fieldsOf(c.frame)) << c.text;
     }
 }
 
@@ -83,14 +81,11 @@ TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOneSayingWhy) {
         {line + "123#11\n1.0 can0 123#11\n", 2, "expected a time"},
         {"\n\n(1.0) can0\n", 3, "expected \"(TIME) INTERFACE FRAME\""},
         {line + "123#11 extra\n", 1, "unexpected text"},
-        {line + "12#11", 1, "identifier must be 3 hex digits"},
         {line + "800#11", 1, "identifier must be 3 hex digits up to 7FF"},
         {line + "20000000#", 1, "8 hex digits up to 1FFFFFFF"},
         {line + "123#112", 1, "pairs of hex digits"},
-        {line + "123#11..22", 1, "pairs of hex digits"},
         {line + "123#" + std::string(18, '1'), 1, "at most 8 data bytes"},
         {line + "123##1" + std::string(130, '1'), 1, "at most 64 data bytes"},
-        {line + "123##", 1, "one hex digit of CAN FD flags"},
         {line + "123##811", 1, "flags (0 to 7)"},
         {line + "123", 1, "expected ID#DATA"},
     };

@@ -14,8 +14,8 @@
 #include "quilvane_sdk.h"
 #include "test_wire.h"
 
-inline int openTcpClient(std::uint16_t port, std::uint16_t localPort = 0) {
-    auto params = openParams(QUILVANE_TCP_CLIENT, "", localPort, "127.0.0.1", port);
+inline int openTcpClient(std::uint16_t port) {
+    auto params = openParams(QUILVANE_TCP_CLIENT, "", 0, "127.0.0.1", port);
     return QUILVANE_Open(&params);
 }
 

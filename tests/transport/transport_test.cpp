@@ -1,12 +1,10 @@
 // The transports through the library's exports only, end to end against the
 // simulator or plain sockets on loopback, with the log lines they write:
-// TCP client and server, UDP, and connections coming and going under load.
-// The same program runs against the Windows DLL under wine.
+// TCP client and server, and UDP. The same program runs against the Windows
+// DLL under wine.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -64,10 +62,7 @@ TEST(TcpClient, SessionsMakeTheRoundTripThroughAnEchoingDeviceAndLeaveNothingBeh
             << out;
         EXPECT_EQ(countLines(out, kConnectClient + std::string("0")), 1)
             << "a client that never failed binds nothing";
-        for (const char* line :
-             {kTcpClientRecvThreadStarted, kTcpClientProcessThreadStarted, kTcpClientRecvThreadStopped,
-              kTcpClientProcessThreadStopped, kTcpClientDisconnected})
-            EXPECT_EQ(countLines(out, line), 1) << line;
+        EXPECT_EQ(countLines(out, kTcpClientDisconnected), 1);
         if (session == kSessions / 10) {
             threads = threadCount();
             descriptors = descriptorCount();
@@ -195,7 +190,7 @@ TEST(TcpClient, UndecodableFloodIsDroppedWithAMessageAndDecodingResumes) {
 
 // TCP server connections: several devices on one handle, against plain sockets.
 
-TEST(TcpServer, DevicesShareOneHandleEachStreamOnItsOwnAndOneThatResetsIsDropped) {
+TEST(TcpServer, DevicesShareOneHandleAndOneThatResetsIsDropped) {
     const std::uint16_t port = freePort();
     const int handle = openTcpServer(port);
     ASSERT_EQ(handle, 0);
@@ -205,19 +200,8 @@ TEST(TcpServer, DevicesShareOneHandleEachStreamOnItsOwnAndOneThatResetsIsDropped
     const int b = connectDevice(handle, port, 0xB);
     const int leaving = connectDevice(handle, port, 0xC);
 
-    // A's packet arrives in two pieces with one of B's packets in between.
-    const auto fromA = buildPacket(1, {{1, 0, 0xA1, 0, 0, {1}}});
-    const auto fromB = buildPacket(0, {{0, 0, 0xB1, 0, 0, {2}}, {0, 0, 0xB2, 0, 0, {3}}});
-    sendBytes(a, {fromA.begin(), fromA.begin() + 40});
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    sendBytes(b, fromB);
-    auto got = receiveFrames(handle, 0, 2);
-    sendBytes(a, {fromA.begin() + 40, fromA.end()});
-    for (const CanFrame& f : receiveFrames(handle, 0, 1))
-        got.push_back(f);
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(std::tuple(got[0].id, got[1].id, got[2].id), std::tuple(0xB1u, 0xB2u, 0xA1u));
-
+    // (Each device's stream decoded on its own, however the streams
+    // interleave: tcp_server_streams_fuzz.)
     resetAndClose(leaving);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the reset reaches the server
     // One send reaches every device left, byte for byte the same.
@@ -300,50 +284,6 @@ TEST(Udp, FramesOfEveryUdpConnectionAreFiledUnderHandleZero) {
     QUILVANE_Exit();
     out += GetCapturedStdout();
     EXPECT_EQ(countLines(out, kReceiveThreadStarted), countLines(out, kBoundTo, true)) << out;
-}
-
-// Connections under load.
-
-TEST(Lifecycle, TrafficOnSeveralHandlesWhileOthersOpenAndClose) {
-    constexpr std::uint32_t kFrames = 300;
-    std::vector<std::unique_ptr<SimProcess>> sims;
-    std::vector<int> handles;
-    CaptureStdout();
-    for (std::uint16_t w = 0; w < 3; ++w) {
-        sims.push_back(std::make_unique<SimProcess>(
-            std::vector<std::string>{"--tcp-listen", "127.0.0.1:0", "--echo", "--duration", "60"}));
-        // Distinct local ports keep the connection keys apart; the client binds nothing.
-        handles.push_back(openTcpClient(sims.back()->readyPort(), w + 1));
-        ASSERT_GE(handles.back(), 0);
-    }
-    std::vector<std::thread> workers;
-    std::vector<std::uint32_t> received(3, 0);  // echoes in order, on the worker's own handle and channel
-    std::atomic<int> running{3};
-    for (std::uint8_t w = 0; w < 3; ++w) {
-        workers.emplace_back([&, w] {
-            for (std::uint32_t i = 0; i < kFrames; ++i) {
-                const CanFrame frame = makeFrame(i, {w}, w);
-                QUILVANE_Send_CAN(handles[w], &frame);
-            }
-            for (const CanFrame& echo : receiveFrames(handles[w], w, kFrames, 20))
-                received[w] += echo.id == received[w] && echo.data[0] == w;
-            --running;
-        });
-    }
-    int churned = 0;
-    for (int i = 0; running > 0 && i < 1000; ++i) {
-        auto params =
-            openParams(i % 2 ? 4 : QUILVANE_UDP, "127.0.0.1", static_cast<std::uint16_t>(40000 + i % 7));
-        const int handle = QUILVANE_Open(&params);
-        churned += handle >= 0 && QUILVANE_Close(handle) >= -1;
-    }
-    for (auto& t : workers)
-        t.join();
-    for (int handle : handles)
-        EXPECT_EQ(QUILVANE_Close(handle), 0);
-    GetCapturedStdout();
-    EXPECT_EQ(received, std::vector<std::uint32_t>(3, kFrames));
-    EXPECT_GT(churned, 0);
 }
 
 }  // namespace
