@@ -22,8 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-volatile std::sig_atomic_t stopping = 0;
-
 bool readable(int fd, int timeoutMs) {
     pollfd entry{fd, POLLIN, 0};
     return poll(&entry, 1, timeoutMs) == 1;
@@ -50,12 +48,13 @@ void serve(int fd, const std::string& sim, Clock::time_point end) {
     argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // kept across exec
         dup2(fd, 1);
         execv(argv[0], argv.data());
         _exit(127);
     }
     while (child > 0 && waitpid(child, nullptr, WNOHANG) == 0)
-        if (stopping || Clock::now() >= end || readable(fd, 100))
+        if (Clock::now() >= end || readable(fd, 100))
             kill(child, SIGKILL);
 }
 
@@ -86,11 +85,8 @@ int main(int argc, char** argv) {
         }
         const int fd = readable(listener, 500) ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
         if (fd >= 0 && fork() == 0) {
-            // Ends, killing its child, when the broker ends in any way.
-            struct sigaction action {};
-            action.sa_handler = [](int) { stopping = 1; };
-            sigaction(SIGTERM, &action, nullptr);
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            // Ends, and so does its simulator, when the broker ends in any way.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (getppid() == self) {
                 close(listener);
                 serve(fd, argv[1], end);
