@@ -162,15 +162,15 @@ std::string jsonFailures(const std::vector<uint8_t>& datagram) {
            (json.starts_with('{') && json.ends_with('}') ? "" : " unclosed") + (fields ? "" : " fields");
 }
 
-// 00 02 00 02, the identifier, then by default 01 02 ... 13.
+// 00 02 00 02, the identifier, then by default 01 02 ... 13; short drops the last byte.
 std::string pelixFailures(const std::vector<uint8_t>& datagram) {
-    const std::vector<uint8_t> plain = rotatedRight2(datagram);
     std::vector<uint8_t> record{0, 2, 0, 2, 0, 0, 0, 0, 0, 0};
     for (uint8_t b = 1; b <= 19; ++b)
         record.push_back(b);
-    const bool prefix =
-        !plain.empty() && plain.size() <= 29 && std::equal(plain.begin(), plain.end(), record.begin());
-    return std::string(plain.size() == 29 ? "" : " length") + (prefix ? "" : " bytes");
+    const std::vector<uint8_t> plain = rotatedRight2(datagram);
+    return plain == record                                          ? ""
+           : plain == std::vector(record.begin(), record.end() - 1) ? " length"
+                                                                    : " bytes";
 }
 
 std::string vciFailures(const std::vector<uint8_t>& r) {
