@@ -7,19 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <stdexcept>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int millisecondsLeft(Clock::time_point end) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    return static_cast<int>(std::max<decltype(left)>(left, 0));
-}
 
 // A memory file rather than a pipe: the child reads all of it whatever its
 // size, without the parent having to write while it waits.
@@ -48,14 +39,16 @@ ChildProcess::~ChildProcess() {
 void ChildProcess::spawn(const std::vector<std::string>& args, const SpawnOptions& options) {
     int out[2];
     int err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 ||
+    if (pipe(out) != 0 ||
         (options.errorTerminal ? openpty(&err[0], &err[1], nullptr, nullptr, nullptr) : pipe(err)) != 0)
         throw std::runtime_error("cannot make the child's pipes");
     // Close-on-exec, so that children started later do not hold them open.
-    fcntl(err[0], F_SETFD, FD_CLOEXEC);
-    fcntl(err[1], F_SETFD, FD_CLOEXEC);
-    fcntl(out[0], F_SETFL, O_NONBLOCK);
-    fcntl(err[0], F_SETFL, O_NONBLOCK);
+    for (const int fd : {out[0], out[1], err[0], err[1]})
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    fds_[0] = out[0];
+    fds_[1] = err[0];
+    for (const int fd : fds_)
+        fcntl(fd, F_SETFL, O_NONBLOCK);
     const int in = inputFile(options.input);
     // Built before fork: the test program may run other threads.
     std::vector<char*> argv;
@@ -70,11 +63,8 @@ void ChildProcess::spawn(const std::vector<std::string>& args, const SpawnOption
         execv(argv[0], argv.data());
         _exit(127);
     }
-    close(in);
-    close(out[1]);
-    close(err[1]);
-    fds_[0] = out[0];
-    fds_[1] = err[0];
+    for (const int fd : {in, out[1], err[1]})
+        close(fd);
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
 }
@@ -109,21 +99,17 @@ void ChildProcess::interrupt(int signal) {
 }
 
 int ChildProcess::finish(int timeoutMs) {
-    if (pid_ <= 0)
-        return status_;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-        if (millisecondsLeft(end) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            break;
-        }
-        collect(std::min(millisecondsLeft(end), 20));
+    while (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= end)
+            interrupt(SIGKILL);
+        collect(20);
     }
-    pid_ = -1;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    // What the child wrote just before it ended.
-    readUntil([this] { return fds_[0] < 0 && fds_[1] < 0; }, 1000);
+    if (pid_ > 0) {
+        pid_ = -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        readUntil([this] { return !streamsOpen(); }, 1000);  // what the child wrote just before it ended
+    }
     return status_;
 }

@@ -1,12 +1,10 @@
-// A program run as a child process, with its standard output and standard
-// error collected through pipes. The child is killed and reaped on
-// destruction, so a failed assertion never leaves it running.
+// A program run as a child process, its standard output and error collected.
+// Destruction kills and reaps it, so a failed assertion never leaves it running.
 //
-// In a Windows test program under wine the child is a Linux program, which
-// wine cannot start and watch reliably: sim_broker (a Linux process beside
-// the test, found by QUILVANE_SIM_BROKER_PORT) runs it. Only the simulator
-// can be run so, without SpawnOptions; only its standard output is
-// collected, interrupt() kills it whatever the signal, and finish() gives -1.
+// Under wine the child, a Linux program, is run by sim_broker instead (found
+// by QUILVANE_SIM_BROKER_PORT): only the simulator, without SpawnOptions,
+// only its standard output is collected, interrupt() kills it whatever the
+// signal, and finish() gives -1.
 #pragma once
 
 #include <sys/types.h>
@@ -32,21 +30,14 @@ class ChildProcess {
 
     // args[0] is the program's path. Throws if the child cannot be started.
     void spawn(const std::vector<std::string>& args, const SpawnOptions& options = {});
-
-    // Reads output until `done` holds; false if time ran out, or the child closed
-    // both streams, first.
+    // Reads output until `done` holds; false if time ran out, or both streams closed, first.
     bool readUntil(const std::function<bool()>& done, int timeoutMs) {
-        using namespace std::chrono;
-        const auto end = steady_clock::now() + milliseconds(timeoutMs);
-        while (!done()) {
-            const auto left = duration_cast<milliseconds>(end - steady_clock::now()).count();
-            if (left <= 0 || !streamsOpen())
-                return done();
-            collect(static_cast<int>(std::min<decltype(left)>(left, 50)));
-        }
-        return true;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!done() && streamsOpen() && std::chrono::steady_clock::now() < end)
+            collect(50);
+        return done();
     }
-    bool streamsOpen() const;  // until the child has closed both
+    bool streamsOpen() const;
     void interrupt(int signal = SIGINT);
     // Collects until the child exits, killing it after `timeoutMs`; its exit
     // status, or 128 + the signal that ended it. Later calls return the same.

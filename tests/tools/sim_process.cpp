@@ -6,11 +6,10 @@
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
     const char* path = std::getenv("QUILVANE_SIM");
-    if (path == nullptr)
-        throw std::runtime_error("QUILVANE_SIM is not set");
-    std::vector<std::string> argv{path};
+    std::vector<std::string> argv{path != nullptr ? path
+                                                  : throw std::runtime_error("QUILVANE_SIM is not set")};
     argv.insert(argv.end(), args.begin(), args.end());
-    spawn(argv);
+    child_.spawn(argv);
 }
 
 std::string SimProcess::readLine() {
@@ -24,18 +23,16 @@ std::string SimProcess::readLine() {
 }
 
 std::vector<std::string> SimProcess::ready() {
-    if (ready_.empty()) {
-        std::istringstream words(readLine());
-        std::string word;
-        if (words >> word && word == "ready")
-            while (words >> word)
-                ready_.push_back(word);
-    }
+    std::istringstream words(ready_.empty() ? readLine() : "");
+    std::string word;
+    if (words >> word && word == "ready")
+        while (words >> word)
+            ready_.push_back(word);
     return ready_;
 }
 
 uint16_t SimProcess::readyPort(size_t word) {
-    std::vector<std::string> words = ready();
+    const std::vector<std::string> words = ready();
     return words.size() <= word
                ? 0
                : static_cast<uint16_t>(std::stoul(words[word].substr(words[word].rfind(':') + 1)));
@@ -44,11 +41,10 @@ uint16_t SimProcess::readyPort(size_t word) {
 std::map<std::string, uint64_t> SimProcess::summary() {
     std::map<std::string, uint64_t> values;
     for (std::string line = readLine(); !line.empty() && values.empty(); line = readLine()) {
-        if (line.starts_with("summary ")) {
-            std::istringstream words(line.substr(8));
-            for (std::string word; words >> word;)
+        std::istringstream words(line);
+        for (std::string word; line.starts_with("summary ") && words >> word;)
+            if (word != "summary")
                 values[word.substr(0, word.find('='))] = std::stoull(word.substr(word.find('=') + 1));
-        }
     }
     finish(60000);  // the simulator always ends by itself; this bounds one that does not
     return values;

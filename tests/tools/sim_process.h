@@ -9,7 +9,7 @@
 
 #include "../support/child_process.h"
 
-class SimProcess : public ChildProcess {
+class SimProcess {
   public:
     explicit SimProcess(const std::vector<std::string>& args);
 
@@ -21,9 +21,20 @@ class SimProcess : public ChildProcess {
     // status, err() the whole of stderr); key -> value.
     std::map<std::string, uint64_t> summary();
 
+    // As ChildProcess's.
+    bool readUntil(const std::function<bool()>& done, int timeoutMs) {
+        return child_.readUntil(done, timeoutMs);
+    }
+    bool streamsOpen() const { return child_.streamsOpen(); }
+    void interrupt(int signal = SIGINT) { child_.interrupt(signal); }
+    int finish(int timeoutMs = 30000) { return child_.finish(timeoutMs); }
+    const std::string& out() const { return child_.out(); }
+    const std::string& err() const { return child_.err(); }
+
   private:
     std::string readLine();
 
+    ChildProcess child_;
     size_t lineStart_ = 0;  // the first byte of standard output not yet returned as a line
     std::vector<std::string> ready_;
 };

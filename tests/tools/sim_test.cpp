@@ -1,7 +1,6 @@
-// The simulator as a child process against plain sockets on loopback, for
-// what the library's tests cannot see of it: the faults they never use, its
-// handling of bad input, bad options, and the exact bytes of search and probe
-// replies.
+// The simulator is the other tests' oracle: here, what they cannot see of it.
+// Its faults must really be faulty, its checks of what it receives strict,
+// its search and probe replies exact, and a mistyped option must stop it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,8 +22,8 @@ std::vector<uint64_t> counts(std::map<std::string, uint64_t> summary, const std:
 }
 
 // Five classic frames in packets of 55, 55 and 31 bytes; the fault picks the
-// second. (The pattern, cut and bad-checksum are checked by the dissector's
-// test against a model of its own, close and flood by the library's tests.)
+// second. (Pattern, cut and bad-checksum are checked by the dissector's test,
+// close and flood by the library's.)
 TEST(SimStream, FaultSpoilsOnlyItsPacketWhoseFramesDoNotCount) {
     for (const auto& [fault, status] : {std::pair("bad-sync", "gsg"), {"reset", "g"}}) {
         SCOPED_TRACE(fault);
@@ -49,7 +48,6 @@ TEST(SimStream, FaultSpoilsOnlyItsPacketWhoseFramesDoNotCount) {
 // each of two connections, the packet cut across two writes: each good frame
 // comes back as a packet of its own, in FD records by default.
 TEST(SimStream, EchoesTheGoodFramesOfEachConnectionAndCountsTheBadPackets) {
-    // Of type 1, as they come back.
     const std::vector<WireFrame> good{{1, 7, 0x123, 0x0102, 1, {0x11, 0x22}},
                                       {1, 8, 0x1FFFFFFF, 0, 3, {}},
                                       {1, 0x0102030405060708, 0x800, 0, 0, std::vector<uint8_t>(12, 0xAB)}};
@@ -85,6 +83,8 @@ TEST(SimStream, EchoesTheGoodFramesOfEachConnectionAndCountsTheBadPackets) {
     close(listener);
 }
 
+// A test whose option is mistyped or does not apply would otherwise run
+// without the fault it asked for.
 TEST(SimOptions, BadOptionsNameTheOptionAndExitWithTwo) {
     for (const std::string bad : {"--rate=fast", "--tcp-listen=127.0.0.1:0", "--fault=reset",
                                   "--records-per-packet=820", "--device-id=0011223344", "--no-such-option"}) {
@@ -98,8 +98,7 @@ TEST(SimOptions, BadOptionsNameTheOptionAndExitWithTwo) {
 // Five frames in classic packets of 55, 55 and 31 bytes: with cut each in 2
 // to 4 datagrams, with byte-at-a-time in one a byte.
 TEST(SimUdp, GeneratesToThePeerInThePiecesOfTheFault) {
-    for (const auto& [fault, fewest, most] :
-         {std::tuple("cut", size_t{2}, size_t{4}), {"byte-at-a-time", 0u, 0u}}) {
+    for (const auto& [fault, fewest, most] : {std::tuple("cut", 2u, 4u), {"byte-at-a-time", 0u, 0u}}) {
         SCOPED_TRACE(fault);
         uint16_t port = 0;
         int fd = udpSocket(port);
@@ -107,8 +106,8 @@ TEST(SimUdp, GeneratesToThePeerInThePiecesOfTheFault) {
                         "5", "--records-per-packet", "2", "--record", "classic", "--fault", fault,
                         "--duration", "20"});
         std::vector<uint8_t> stream;
-        for (size_t size : {55u, 55u, 31u}) {
-            size_t datagrams = 0;
+        for (unsigned size : {55u, 55u, 31u}) {
+            unsigned datagrams = 0;
             for (size_t filled = 0; filled < size; ++datagrams) {
                 std::vector<uint8_t> piece = receiveDatagram(fd);
                 ASSERT_FALSE(piece.empty());
@@ -163,15 +162,15 @@ std::string jsonFailures(const std::vector<uint8_t>& datagram) {
            (json.starts_with('{') && json.ends_with('}') ? "" : " unclosed") + (fields ? "" : " fields");
 }
 
-// 00 02 00 02, the identifier, then by default 01 02 ... 13.
+// 00 02 00 02, the identifier, then by default 01 02 ... 13; short drops the last byte.
 std::string pelixFailures(const std::vector<uint8_t>& datagram) {
-    const std::vector<uint8_t> plain = rotatedRight2(datagram);
     std::vector<uint8_t> record{0, 2, 0, 2, 0, 0, 0, 0, 0, 0};
     for (uint8_t b = 1; b <= 19; ++b)
         record.push_back(b);
-    const bool prefix =
-        !plain.empty() && plain.size() <= 29 && std::equal(plain.begin(), plain.end(), record.begin());
-    return std::string(plain.size() == 29 ? "" : " length") + (prefix ? "" : " bytes");
+    const std::vector<uint8_t> plain = rotatedRight2(datagram);
+    return plain == record                                          ? ""
+           : plain == std::vector(record.begin(), record.end() - 1) ? " length"
+                                                                    : " bytes";
 }
 
 std::string vciFailures(const std::vector<uint8_t>& r) {
@@ -186,10 +185,12 @@ std::string vciFailures(const std::vector<uint8_t>& r) {
            (x == r[n - 2] ? "" : " xor") + (crc8(r, n - 1) == r[n - 1] ? "" : " crc");
 }
 
+// Each reply fault must break exactly the rule the discovery tests expect the
+// library to enforce against it, and nothing else.
 TEST(SimResponder, AnswersEachKindWithTheRightBytesAndEachReplyFaultBreaksOnlyItsCheck) {
     ASSERT_EQ(crc8(kVciRequestZeroId, 19), 0x3E) << "the test's own CRC-8";
-    // Requests for another device, or with a bad CRC. (A PELIX probe for another
-    // device is refused in the library's probe test.)
+    // Not answered: requests for another device or with a bad CRC. (A PELIX
+    // probe for another device is refused in the library's probe test.)
     std::vector<uint8_t> otherVci = kVciRequestZeroId, badCrc = kVciRequestZeroId;
     otherVci[7] = 1;
     otherVci[19] = crc8(otherVci, 19);
@@ -212,8 +213,7 @@ TEST(SimResponder, AnswersEachKindWithTheRightBytesAndEachReplyFaultBreaksOnlyIt
                         "--search-port=0", "--pelix-port=0", "--vci-port=0", "--device-id=000000000000",
                         "--name=a \"quoted\" name", "--ipv4=198.51.100.7", "--reply-count=2",
                         "--reply-fault=" + fault});
-        // None of these is answered; each goes ahead of a request to the same socket,
-        // so the request's answer shows it was read.
+        // Each goes ahead of a request to the same socket, whose answer shows it was read.
         sendTo(fd, sim.readyPort(1), {0x55, 0x01});
         sendTo(fd, sim.readyPort(4), otherVci);
         sendTo(fd, sim.readyPort(4), badCrc);
@@ -229,9 +229,9 @@ TEST(SimResponder, AnswersEachKindWithTheRightBytesAndEachReplyFaultBreaksOnlyIt
     close(fd);
 }
 
-// Broadcast replies leave only by the interface the request came in on, and
-// only if it has a broadcast address; loopback has none. (Bound to 127.0.0.1,
-// the simulator could not send by another interface even if this failed.)
+// A broadcast reply leaves only by the request's interface, and only if it
+// has a broadcast address (loopback has none): never unicast instead, which
+// would let the discovery tests of broadcast replies pass without one.
 TEST(SimResponder, SendsNoBroadcastReplyToARequestFromLoopback) {
     uint16_t port = 0;
     const int fd = udpSocket(port);

@@ -174,11 +174,10 @@ void sendTo(int fd, uint16_t port, const std::vector<uint8_t>& bytes) {
            reinterpret_cast<sockaddr*>(&address), sizeof address);
 }
 
-std::vector<uint8_t> receiveDatagram(int fd, int timeoutMs) {
+std::vector<uint8_t> receiveDatagram(int fd) {
     std::vector<uint8_t> bytes(65536);
-    const int n = readable(fd, timeoutMs)
-                      ? static_cast<int>(recv(fd, reinterpret_cast<char*>(bytes.data()), 65536, 0))
-                      : 0;
+    const int n =
+        readable(fd, 5000) ? static_cast<int>(recv(fd, reinterpret_cast<char*>(bytes.data()), 65536, 0)) : 0;
     bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return bytes;
 }

@@ -39,7 +39,7 @@ int tcpAccept(int listener);
 int udpSocket(uint16_t& port);
 uint16_t freePort(bool udp = false);  // free a moment ago
 void sendTo(int fd, uint16_t port, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> receiveDatagram(int fd, int timeoutMs = 5000);  // empty after the time-out
+std::vector<uint8_t> receiveDatagram(int fd);  // empty after 5 s
 void sendBytes(int fd, const std::vector<uint8_t>& bytes);
 void closeSocket(int fd);
 void resetAndClose(int fd);  // the peer sees a reset, not an orderly end

@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
-# The command isolated_network.sh runs inside its private network namespace
-# for a Windows program that broadcasts:
+# What isolated_network.sh runs in its private network namespace for a
+# Windows program that broadcasts:
 #
 #   WINEPREFIX=PREFIX [QUILVANE_SIM=PATH QUILVANE_SIM_BROKER=PATH]
 #     isolated_network.sh isolated_wine.sh ADAPTER_CHECK PROGRAM [ARGUMENT...]
 #
-# Wine makes every socket in the wineserver, so the wineserver must start in
-# here too: the prepared prefix is copied to a fresh folder, whose new
-# wineserver starts at the first program run below. Before PROGRAM runs,
-# adapter_check must show that the library binds only this network's
-# addresses (its "Bound to ADDRESS:PORT" lines): nothing may broadcast on the
-# machine's real adapters.
+# Wine makes every socket in the wineserver, which must therefore start in
+# here: a fresh copy of the prefix gets a server of its own. Before PROGRAM
+# runs, adapter_check's "Bound to ADDRESS:PORT" lines must show that the
+# library binds only this network's addresses.
 set -euo pipefail
 here=$(dirname "$0")
 if [ -z "${WINEPREFIX-}" ] || [ $# -lt 2 ]; then
@@ -21,10 +19,8 @@ prefix=$WINEPREFIX check=$1
 shift
 fresh=$(mktemp -d "${prefix%/}.isolated.XXXXXX")
 trap 'WINEPREFIX=$fresh wineserver -k 2>/dev/null || true; rm -rf "$fresh"' EXIT
-# Hard links, as a copy would take seconds and 1.3 GB: wine replaces the
-# files it changes rather than writing into them; the registry files are
-# copied all the same. The "wineserver" file names the running server's
-# folder: left out, so that this prefix gets a server of its own.
+# Hard links (wine replaces the files it changes) but for the registry
+# files; without the "wineserver" file, which names the running server.
 cp -al "$prefix/." "$fresh/"
 rm -f "$fresh/wineserver" "$fresh"/*.reg
 cp "$prefix"/*.reg "$fresh/"
@@ -40,10 +36,7 @@ for try in $(seq 20); do
   break
 done
 echo "$listed"
-if ! grep -q '^adapters listed' <<<"$listed"; then
-  echo "FAILED: adapter_check did not run" >&2
-  exit 1
-fi
+grep -q '^adapters listed' <<<"$listed" || { echo "FAILED: adapter_check did not run" >&2; exit 1; }
 outside=$(grep '^Bound to ' <<<"$listed" | grep -v '^Bound to 198\.51\.100\.[0-9]*:' || true)
 if [ -n "$outside" ]; then
   echo "FAILED: the library would use adapters outside the private network:" >&2

@@ -1,10 +1,8 @@
-/* Calls every export of the 32-bit DLL through call_misaligned, with the
- * stack aligned to 4 bytes only: code built to expect 16 (aligned SSE
- * spills without realigning, as -mincoming-stack-boundary=4 gives) crashes.
- * A TCP client connection to a socket of this program carries a frame each
- * way (the socket sends the packet back); the searches and probes broadcast,
- * so the program runs only inside isolated_network.sh. Prints "all N calls returned" and exits 0, or names
- * the first failed check. */
+/* Calls every export of the 32-bit DLL with the stack aligned to 4 bytes
+ * only: code that expects 16 (aligned SSE spills without realigning) crashes.
+ * A TCP client carries a frame each way through a socket of this program;
+ * the searches and probes broadcast, so this runs only inside
+ * isolated_network.sh. Prints "all N calls returned", or the failed check. */
 #include <stdint.h>
 #include <stdio.h>
 #include <winsock2.h>
@@ -16,14 +14,10 @@ uint32_t esp_at_call(void);
 
 static int calls;
 
-static uint32_t call(const void* function, int count, const uint32_t* args) {
-    ++calls;
-    return call_misaligned(function, count, args);
-}
-
-#define CALL0(name) call((const void*)(name), 0, NULL)
-#define CALL(name, ...) \
-    call((const void*)(name), sizeof((uint32_t[]){__VA_ARGS__}) / 4, (const uint32_t[]){__VA_ARGS__})
+#define CALL0(name) (++calls, call_misaligned((const void*)(name), 0, NULL))
+#define CALL(name, ...)                                                                   \
+    (++calls, call_misaligned((const void*)(name), sizeof((uint32_t[]){__VA_ARGS__}) / 4, \
+                              (const uint32_t[]){__VA_ARGS__}))
 #define P(pointer) ((uint32_t)(uintptr_t)(pointer))
 
 static int fail(const char* what) {

@@ -1,9 +1,7 @@
-# The Windows test programs: GoogleTest built from Debian's sources with the
-# cross compiler, programs linked statically (no mingw runtime DLLs beside
-# them) against the DLL's import library and run under wine by wine_run.sh,
-# the cross-compiling emulator, so that gtest_discover_tests and ctest work
-# as on Linux. The simulator is a Linux program: sim_broker, from a native
-# build, runs it for them.
+# The Windows test programs: GoogleTest from Debian's sources, programs
+# linked statically against the DLL's import library and run under wine by
+# wine_run.sh, the cross-compiling emulator, so that ctest works as on Linux.
+# sim_broker, from a native build, runs the (Linux) simulator for them.
 set(QUILVANE_WINEPREFIX "${PROJECT_BINARY_DIR}/wineprefix" CACHE PATH "64-bit wine prefix the tests run in")
 set(QUILVANE_TEST_SIM "" CACHE FILEPATH "quilvane-sim of a native build; empty: no tests that need it")
 set(QUILVANE_SIM_BROKER "" CACHE FILEPATH "sim_broker of the same native build")
@@ -14,7 +12,6 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 set(QUILVANE_CHILD_PROCESS_SOURCE ${PROJECT_SOURCE_DIR}/tests/support/child_process_broker.cpp)
-# What wine_run.sh and isolated_wine.sh take from the environment.
 set(QUILVANE_WINE_ENV ${CMAKE_COMMAND} -E env WINEPREFIX=${QUILVANE_WINEPREFIX} QUILVANE_SIM=${QUILVANE_TEST_SIM}
                       QUILVANE_SIM_BROKER=${QUILVANE_SIM_BROKER})
 set(QUILVANE_WINE_RUN ${QUILVANE_WINE_ENV} ${PROJECT_SOURCE_DIR}/tests/windows/wine_run.sh)
