@@ -10,14 +10,12 @@
 
 #include "child_process.h"
 
-class CliProcess : public ChildProcess {
-  public:
-    explicit CliProcess(std::vector<std::string> args, const SpawnOptions& options = {}) {
-        const char* path = std::getenv("QUILVANE_CLI");
-        args.insert(args.begin(), path != nullptr ? path : QUILVANE_CLI_PATH);
-        spawn(args, options);
-    }
-};
+// Starts the tool with `args` as its arguments.
+inline void spawnCli(ChildProcess& child, std::vector<std::string> args, const SpawnOptions& options = {}) {
+    const char* path = std::getenv("QUILVANE_CLI");
+    args.insert(args.begin(), path != nullptr ? path : QUILVANE_CLI_PATH);
+    child.spawn(args, options);
+}
 
 struct CliResult {
     int status = -1;
@@ -26,7 +24,8 @@ struct CliResult {
 };
 
 inline CliResult runCli(const std::vector<std::string>& args) {
-    CliProcess cli(args);
+    ChildProcess cli;
+    spawnCli(cli, args);
     return {cli.finish(), cli.out(), cli.err()};  // braces: left to right
 }
 

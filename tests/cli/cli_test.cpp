@@ -107,7 +107,7 @@ auto framesOf(const std::vector<LogRecord>& records, bool flags = false) {
     return frames;
 }
 
-using Joined = std::pair<std::unique_ptr<SimProcess>, std::unique_ptr<CliProcess>>;
+using Joined = std::pair<std::unique_ptr<SimProcess>, std::unique_ptr<ChildProcess>>;
 
 // The tool (`cli`: the command; the CONNECTION is put in after it) and a
 // simulator joined over `kind`: "tcp" (the simulator listens), "tcp-listen"
@@ -123,13 +123,15 @@ Joined join(const std::string& kind, bool deviceSends, std::vector<std::string> 
         sim.insert(sim.begin(), {kind == "udp" ? "--udp" : "--tcp-listen", "127.0.0.1:0"});
         j.first = std::make_unique<SimProcess>(sim);
         cli.insert(cli.begin() + 1, kind + "://127.0.0.1:" + std::to_string(j.first->readyPort()));
-        j.second = std::make_unique<CliProcess>(cli, options);
+        j.second = std::make_unique<ChildProcess>();
+        spawnCli(*j.second, cli, options);
         return j;
     }
     const bool udp = kind == "udp";
     cli.insert(cli.begin() + 1,
                udp ? "udp://127.0.0.1:9?local=" + local : "tcp-listen://:" + std::to_string(port));
-    j.second = std::make_unique<CliProcess>(cli, options);
+    j.second = std::make_unique<ChildProcess>();
+    spawnCli(*j.second, cli, options);
     const auto bound = [&] { return j.second->err().find(kBoundTo + local) != std::string::npos; };
     EXPECT_TRUE(!udp || j.second->readUntil(bound, 10000)) << j.second->err();
     const std::vector<std::string> device =
