@@ -19,23 +19,14 @@
 #include "packet_builder.h"
 #include "quilvane_sdk.h"
 
+#include "open_params.h"
+#include "test_wire.h"
+
 #if defined(_WIN32)
 #include <winsock2.h>
-#include <ws2tcpip.h>
-using Fd = SOCKET;
-void closeFd(Fd fd) {
-    closesocket(fd);
-}
 #else
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
-using Fd = int;
-void closeFd(Fd fd) {
-    close(fd);
-}
 #endif
 
 namespace {
@@ -43,45 +34,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-Fd listenOnLoopback(std::uint16_t& port) {
-    Fd fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t length = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), length);
-    listen(fd, 8);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    port = ntohs(a.sin_port);
-    return fd;
-}
-
-Fd connectTo(std::uint16_t port) {
-    Fd fd = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in a = loopback(port);
-    connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-    return fd;
-}
-
-std::uint16_t freePort() {
-    std::uint16_t port = 0;
-    closeFd(listenOnLoopback(port));
-    return port;
-}
-
 OpenParams params(std::uint32_t type, std::uint16_t localPort, std::uint16_t remotePort) {
-    OpenParams p{};
-    p.type = type;
-    p.localPort = localPort;
-    std::strcpy(p.remoteIp, "127.0.0.1");
-    p.remotePort = remotePort;
-    return p;
+    return openParams(type, "", localPort, "127.0.0.1", remotePort);
 }
 
 double millisecondsSince(Clock::time_point start) {
@@ -104,14 +58,14 @@ double serverWithoutDevices() {
 
 double clientWithSilentDevice() {
     std::uint16_t port = 0;
-    const Fd listener = listenOnLoopback(port);
+    const int listener = tcpListen(port);
     OpenParams p = params(QUILVANE_TCP_CLIENT, 0, port);
     const int handle = QUILVANE_Open(&p);
-    const Fd device = accept(listener, nullptr, nullptr);
+    const int device = tcpAccept(listener);
     std::this_thread::sleep_for(20ms);
     const double ms = timed([&] { QUILVANE_Close(handle); });
-    closeFd(device);
-    closeFd(listener);
+    closeSocket(device);
+    closeSocket(listener);
     return ms;
 }
 
@@ -119,12 +73,12 @@ double serverWithTwoSilentDevices() {
     const std::uint16_t port = freePort();
     OpenParams p = params(QUILVANE_TCP_SERVER, port, 0);
     const int handle = QUILVANE_Open(&p);
-    const Fd a = connectTo(port);
-    const Fd b = connectTo(port);
+    const int a = tcpConnect(port);
+    const int b = tcpConnect(port);
     std::this_thread::sleep_for(50ms);  // both accepted
     const double ms = timed([&] { QUILVANE_Close(handle); });
-    closeFd(a);
-    closeFd(b);
+    closeSocket(a);
+    closeSocket(b);
     return ms;
 }
 
@@ -132,10 +86,10 @@ double serverWithTwoSilentDevices() {
 // another thread polls QUILVANE_Recv_CAN.
 double clientWithStreamingDeviceAndPoller() {
     std::uint16_t port = 0;
-    const Fd listener = listenOnLoopback(port);
+    const int listener = tcpListen(port);
     std::atomic<bool> streaming{true};
     std::thread device([&] {
-        const Fd fd = accept(listener, nullptr, nullptr);
+        const int fd = tcpAccept(listener);
         std::vector<std::uint8_t> burst;
         for (int i = 0; i < 64; ++i) {
             const auto packet = quilvane::test::fdPacket(static_cast<std::uint32_t>(i));
@@ -144,7 +98,7 @@ double clientWithStreamingDeviceAndPoller() {
         while (streaming &&
                send(fd, reinterpret_cast<const char*>(burst.data()), static_cast<int>(burst.size()), 0) > 0) {
         }
-        closeFd(fd);
+        closeSocket(fd);
     });
     OpenParams p = params(QUILVANE_TCP_CLIENT, 0, port);
     const int handle = QUILVANE_Open(&p);
@@ -158,7 +112,7 @@ double clientWithStreamingDeviceAndPoller() {
     streaming = false;
     poller.join();
     device.join();
-    closeFd(listener);
+    closeSocket(listener);
     return ms;
 }
 
@@ -171,10 +125,10 @@ void report(const char* name, std::vector<double> times) {
 
 int exitWithOneOfEachType() {
     std::uint16_t port = 0;
-    const Fd listener = listenOnLoopback(port);
+    const int listener = tcpListen(port);
     OpenParams client = params(QUILVANE_TCP_CLIENT, 0, port);
     QUILVANE_Open(&client);
-    const Fd device = accept(listener, nullptr, nullptr);
+    const int device = tcpAccept(listener);
     OpenParams server = params(QUILVANE_TCP_SERVER, freePort(), 0);
     QUILVANE_Open(&server);
     OpenParams udp = params(QUILVANE_UDP, 0, 9);
@@ -182,8 +136,8 @@ int exitWithOneOfEachType() {
     QUILVANE_Open(&udp);
     std::this_thread::sleep_for(50ms);
     std::fprintf(stderr, "close: exit %.1f ms\n", timed([] { QUILVANE_Exit(); }));
-    closeFd(device);
-    closeFd(listener);
+    closeSocket(device);
+    closeSocket(listener);
     return 0;
 }
 
