@@ -46,7 +46,8 @@ def _address(text: str, url: str, may_be_empty: bool) -> str:
 
 
 def _port(text: str, url: str, lowest: int) -> int:
-    if not text.isdigit() or not lowest <= int(text) <= 65535:
+    # ASCII digits, five at the most: what the quilvane tool reads too.
+    if not (text.isascii() and text.isdigit() and len(text) <= 5) or not lowest <= int(text) <= 65535:
         raise ConnectionUrlError(f"{url!r}: the port must be a number from {lowest} to 65535, not {text!r}")
     return int(text)
 
@@ -88,5 +89,8 @@ def parse_connection_url(url: str) -> ConnectionUrl:
             raise ConnectionUrlError(f"{url!r}: unknown option {sorted(unknown)[0]!r}; the only one is local")
         if "local" not in options:
             raise ConnectionUrlError(f"{url!r}: expected local=ADDRESS:PORT after the '?'")
-        local_ip, local_port = _endpoint(options["local"], url, True, 0)
+        local = options["local"]
+        if ":" not in local:
+            local += ":0"  # an address alone: the system picks the port
+        local_ip, local_port = _endpoint(local, url, True, 0)
     return ConnectionUrl(QUILVANE_UDP, remote_ip=address, remote_port=port, local_ip=local_ip, local_port=local_port)
