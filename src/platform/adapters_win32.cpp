@@ -10,15 +10,14 @@ namespace quilvane::net {
 
 std::vector<AdapterAddress> listAdapters() {
     std::vector<AdapterAddress> result;
-    // One adapter record first; one retry with the size the call asks for.
+    // One adapter record first, then the size the call asks for; asked
+    // again if adapters came between two calls.
     ULONG size = 648;
-    auto* info = static_cast<IP_ADAPTER_INFO*>(std::calloc(1, size));
-    if (info == nullptr)
-        return result;
-    DWORD rc = GetAdaptersInfo(info, &size);
-    if (rc == ERROR_BUFFER_OVERFLOW) {
+    IP_ADAPTER_INFO* info = nullptr;
+    DWORD rc = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 3 && rc == ERROR_BUFFER_OVERFLOW; ++attempt) {
         std::free(info);
-        info = static_cast<IP_ADAPTER_INFO*>(std::malloc(size));
+        info = static_cast<IP_ADAPTER_INFO*>(std::calloc(1, size));
         if (info == nullptr)
             return result;
         rc = GetAdaptersInfo(info, &size);
