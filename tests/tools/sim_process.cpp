@@ -6,8 +6,9 @@
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
     const char* path = std::getenv("QUILVANE_SIM");
-    std::vector<std::string> argv{path != nullptr ? path
-                                                  : throw std::runtime_error("QUILVANE_SIM is not set")};
+    if (path == nullptr)
+        throw std::runtime_error("QUILVANE_SIM is not set");
+    std::vector<std::string> argv{path};
     argv.insert(argv.end(), args.begin(), args.end());
     child_.spawn(argv);
 }
@@ -23,11 +24,13 @@ std::string SimProcess::readLine() {
 }
 
 std::vector<std::string> SimProcess::ready() {
-    std::istringstream words(ready_.empty() ? readLine() : "");
-    std::string word;
-    if (words >> word && word == "ready")
-        while (words >> word)
-            ready_.push_back(word);
+    if (ready_.empty()) {
+        std::istringstream words(readLine());
+        std::string word;
+        if (words >> word && word == "ready")
+            while (words >> word)
+                ready_.push_back(word);
+    }
     return ready_;
 }
 
@@ -41,10 +44,11 @@ uint16_t SimProcess::readyPort(size_t word) {
 std::map<std::string, uint64_t> SimProcess::summary() {
     std::map<std::string, uint64_t> values;
     for (std::string line = readLine(); !line.empty() && values.empty(); line = readLine()) {
-        std::istringstream words(line);
-        for (std::string word; line.starts_with("summary ") && words >> word;)
-            if (word != "summary")
+        if (line.starts_with("summary ")) {
+            std::istringstream words(line.substr(8));
+            for (std::string word; words >> word;)
                 values[word.substr(0, word.find('='))] = std::stoull(word.substr(word.find('=') + 1));
+        }
     }
     finish(60000);  // the simulator always ends by itself; this bounds one that does not
     return values;
