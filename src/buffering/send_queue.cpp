@@ -1,8 +1,10 @@
 #include "buffering/send_queue.h"
 
 #include <exception>
+#include <system_error>
 #include <vector>
 
+#include "common/library_thread.h"
 #include "common/log.h"
 #include "common/log_lines.h"
 #include "common/singleton.h"
@@ -27,7 +29,13 @@ SendQueue::~SendQueue() {
 void SendQueue::start() {
     if (running.exchange(true))
         return;
-    sender = std::thread(&SendQueue::run, this);
+    try {
+        sender = startThread([this] { run(); });
+    } catch (const std::system_error& e) {
+        // Queued frames then wait until a later start succeeds.
+        logError(log_lines::kThreadStartFailed, e.what());
+        running.store(false);
+    }
 }
 
 void SendQueue::stop() {

@@ -8,8 +8,8 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <thread>
 
+#include "platform/thread.h"
 #include "quilvane_sdk.h"
 
 namespace quilvane {
@@ -48,7 +48,7 @@ class SendQueue {
     std::map<std::int32_t, std::deque<CanFrame>> queues;
     std::size_t queuedFrames = 0;  // all handles; the sender sleeps while it is 0
     std::condition_variable wakeUp;
-    std::thread sender;
+    platform::Thread sender;
     std::atomic<bool> running{false};
 };
 

@@ -30,4 +30,14 @@ void logError(const Parts&... parts) {
     writeLine(standardError(), parts...);
 }
 
+// For the last word of a thread that is short of memory: a line that cannot
+// be written is lost rather than thrown.
+template <class... Parts>
+void logErrorQuietly(const Parts&... parts) noexcept {
+    try {
+        logError(parts...);
+    } catch (...) {
+    }
+}
+
 }  // namespace quilvane

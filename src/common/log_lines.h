@@ -15,6 +15,21 @@ inline constexpr char kInternalError[] = "Internal error: ";
 // A search gathered more records than its array holds; followed by how many were left out.
 inline constexpr char kSearchRepliesLeftOut[] = "Search replies beyond the maximum left out: ";
 
+// Every thread (standard error).
+// A thread could not be made, so what needed it does not run; followed by the reason.
+inline constexpr char kThreadStartFailed[] = "Thread start failed: ";
+// An exception ended a thread; followed by its description. The application goes on.
+inline constexpr char kThreadEndedByError[] = "Thread ended by an error: ";
+// Memory ran out while received data was queued, decoded or filed; that data is lost.
+inline constexpr char kOutOfMemoryDroppingData[] = "Out of memory, dropping received data";
+
+// Receive frame store (standard error).
+// The frames of every handle and channel together hold the whole receive
+// budget: frames beyond it are dropped until readers take some.
+inline constexpr char kReceiveBudgetFull[] = "Receive budget full, dropping frames";
+// Readers made room again; followed by how many frames the budget dropped.
+inline constexpr char kReceiveBudgetDropped[] = "Frames dropped by the receive budget: ";
+
 // Send queue (standard error).
 // The sender thread caught an exception; followed by its description.
 inline constexpr char kSendDataException[] = "Exception in sendData: ";
@@ -102,6 +117,9 @@ inline constexpr char kNewClientConnected[] = "New client connected: ";
 // so that sends reach it from now on; its connection ended.
 inline constexpr char kClientThreadStarted[] = "Client thread started: ";
 inline constexpr char kClientDisconnected[] = "Client disconnected: ";
+// Standard error: no thread could be made for a device, whose connection is
+// closed; followed by its socket number. The others are served on.
+inline constexpr char kClientRefusedNoThread[] = "No thread for client, connection closed: ";
 // Standard output: the processing thread starts and ends.
 inline constexpr char kProcessThreadStarted[] = "Process thread started";
 inline constexpr char kProcessThreadStopped[] = "Process thread stopped";

@@ -12,10 +12,16 @@
 
 namespace quilvane {
 
+// Chunk holds its bytes in a vector named `data`.
 template <class Chunk>
 class ChunkQueue {
   public:
-    static constexpr std::size_t kMaxChunks = 1000;
+    // The bound is on memory, not on chunks: a hundred devices that send a
+    // frame a packet make a hundred thousand small chunks a second, and a
+    // bound of 1000 chunks would hold 5 ms of them. The bytes of 1000 full
+    // reads may wait, each chunk counted with what its bookkeeping costs.
+    static constexpr std::size_t kMaxBytes = 1000 * 4096;
+    static constexpr std::size_t kChunkOverhead = 64;
 
     // Queues the chunk, or calls onFull (with the queue's mutex held, so the
     // drop message stays in order with the queue) and drops it.
@@ -23,11 +29,13 @@ class ChunkQueue {
     void push(Chunk&& chunk, bool wakeAll, OnFull&& onFull) {
         {
             std::lock_guard lock(mutex_);
-            if (chunks_.size() >= kMaxChunks) {
+            const std::size_t cost = costOf(chunk);
+            if (bytes_ + cost > kMaxBytes) {
                 onFull();
                 return;
             }
             chunks_.push_back(std::move(chunk));
+            bytes_ += cost;
         }
         // Woken after the unlock, the processing thread finds the mutex free.
         if (wakeAll) {
@@ -40,19 +48,23 @@ class ChunkQueue {
     // For markers that must not be lost: ignores the bound.
     void pushAlways(Chunk&& chunk) {
         std::lock_guard lock(mutex_);
+        bytes_ += costOf(chunk);
         chunks_.push_back(std::move(chunk));
         ready_.notify_one();
     }
 
-    // Waits for a chunk while running is set. False when the queue is empty
+    // Waits for chunks while running is set, then moves every waiting chunk
+    // to `out` (emptied first) in one step: the readers meet the lock once
+    // per batch rather than once per chunk. False when the queue is empty
     // and running has been cleared: the processing thread ends.
-    bool waitPop(Chunk& out, const std::atomic<bool>& running) {
+    bool waitTakeAll(std::deque<Chunk>& out, const std::atomic<bool>& running) {
+        out.clear();
         std::unique_lock lock(mutex_);
         ready_.wait(lock, [&] { return !chunks_.empty() || !running.load(); });
         if (chunks_.empty())
             return false;
-        out = std::move(chunks_.front());
-        chunks_.pop_front();
+        out.swap(chunks_);
+        bytes_ = 0;
         return true;
     }
 
@@ -66,12 +78,16 @@ class ChunkQueue {
     void clear() {
         std::lock_guard lock(mutex_);
         chunks_.clear();
+        bytes_ = 0;
     }
 
   private:
+    static std::size_t costOf(const Chunk& chunk) { return chunk.data.size() + kChunkOverhead; }
+
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Chunk> chunks_;
+    std::size_t bytes_ = 0;
 };
 
 }  // namespace quilvane

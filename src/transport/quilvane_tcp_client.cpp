@@ -1,11 +1,18 @@
 #include "transport/quilvane_tcp_client.h"
 
+#include <system_error>
+
 #include "codec/stream_reassembly.h"
+#include "common/library_thread.h"
 #include "common/log.h"
 #include "common/log_lines.h"
 #include "transport/stop_check.h"
 
 namespace quilvane {
+
+namespace {
+constexpr int kConnectTimeoutMs = 3000;
+}  // namespace
 
 QuilvaneTcpClient::QuilvaneTcpClient(std::int32_t handle) : handle(handle) {}
 
@@ -20,6 +27,8 @@ void QuilvaneTcpClient::closeFailedAttempt() {
 int QuilvaneTcpClient::connectToServer() {
     if (live.load())
         return 0;
+    if (stopRequested.load())
+        return -1;
 
     net::Socket s = net::openTcp();
     if (s == net::kInvalidSocket) {
@@ -50,7 +59,16 @@ int QuilvaneTcpClient::connectToServer() {
             closeFailedAttempt();
             return -1;
         }
-        int ready = net::waitWritable(s, 3000);
+        // In pieces, so that a close of the connection being opened ends
+        // the attempt within one of them.
+        int ready = 0;
+        for (int waited = 0; ready == 0 && waited < kConnectTimeoutMs; waited += kStopCheckMs) {
+            if (stopRequested.load()) {
+                closeFailedAttempt();
+                return -1;
+            }
+            ready = net::waitWritable(s, kStopCheckMs);
+        }
         if (ready == 0) {
             logError(log_lines::kConnectTimeout);
             closeFailedAttempt();
@@ -74,10 +92,20 @@ int QuilvaneTcpClient::connectToServer() {
     net::setSendBufferSize(s, 512);
     logInfo(log_lines::kTcpClientConnectedTo, serverIp, ":", serverPort);
 
+    connected.store(true);
+    try {
+        receiveThread = startThread([this] { receiveLoop(); });
+        processThread = startThread([this] { processLoop(); });
+    } catch (const std::system_error& e) {
+        logError(log_lines::kThreadStartFailed, e.what());
+        connected.store(false);
+        net::shutdownBoth(s);
+        receiveThread.join();
+        chunkQueue.clear();
+        closeFailedAttempt();
+        return -1;
+    }
     live.store(true);
-    connected.exchange(true);
-    receiveThread = std::thread(&QuilvaneTcpClient::receiveLoop, this);
-    processThread = std::thread(&QuilvaneTcpClient::processLoop, this);
     return 0;
 }
 
@@ -104,14 +132,15 @@ int QuilvaneTcpClient::send(const std::uint8_t* data, int length) {
 }
 
 void QuilvaneTcpClient::requestStop() {
+    stopRequested.store(true);
     connected.store(false);
     chunkQueue.wake();
 }
 
 void QuilvaneTcpClient::disconnect() {
+    requestStop();  // also ends an attempt under way
     if (!live.exchange(false))
         return;
-    requestStop();
 
     // Each thread sees the flag within one wait; the socket is released
     // only after both have ended, so no call is ever under way on it.
@@ -144,8 +173,10 @@ void QuilvaneTcpClient::receiveLoop() {
             continue;
         if (result <= 0)
             break;
-        ReceivedChunk chunk{std::vector<std::uint8_t>(receiveBuffer, receiveBuffer + result), handle};
-        chunkQueue.push(std::move(chunk), true, [] { logError(log_lines::kQueueFullDroppingData); });
+        dropOnOutOfMemory([&] {
+            ReceivedChunk chunk{std::vector<std::uint8_t>(receiveBuffer, receiveBuffer + result), handle};
+            chunkQueue.push(std::move(chunk), true, [] { logError(log_lines::kQueueFullDroppingData); });
+        });
         if (!connected.load())
             break;
     }
@@ -160,12 +191,14 @@ void QuilvaneTcpClient::receiveLoop() {
 
 void QuilvaneTcpClient::processLoop() {
     logInfo(log_lines::kTcpClientProcessThreadStarted);
-    ReceivedChunk chunk;
+    std::deque<ReceivedChunk> batch;
     while (connected.load()) {
-        if (!chunkQueue.waitPop(chunk, connected))
+        if (!chunkQueue.waitTakeAll(batch, connected))
             break;
-        if (!chunk.data.empty())
-            processChunk(chunk);
+        for (const ReceivedChunk& chunk : batch) {
+            if (!chunk.data.empty())
+                dropOnOutOfMemory([&] { processChunk(chunk); });
+        }
     }
     logInfo(log_lines::kTcpClientProcessThreadStopped);
 }

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/net.h"
+#include "platform/thread.h"
 #include "transport/chunk_queue.h"
 
 namespace quilvane {
@@ -28,8 +28,10 @@ class QuilvaneTcpClient {
     // Bytes the socket took, or -1.
     int send(const std::uint8_t* data, int length);
     // Tells both threads to end, without waiting for them; disconnect()
-    // still joins them. Lets several connections wind down at once.
+    // still joins them. Lets several connections wind down at once. A
+    // connection attempt under way gives up, and no later one is made.
     void requestStop();
+    bool closing() const { return stopRequested.load(); }
     // Idempotent; must not run on the object's own threads.
     void disconnect();
 
@@ -58,8 +60,10 @@ class QuilvaneTcpClient {
     // From a successful connect until disconnect begins: only the caller
     // that clears it tears the connection down.
     std::atomic<bool> live{false};
-    std::thread receiveThread;
-    std::thread processThread;
+    // Set once by requestStop: the object is being closed.
+    std::atomic<bool> stopRequested{false};
+    platform::Thread receiveThread;
+    platform::Thread processThread;
     // Held by a send for its whole packet, so a packet that leaves in pieces
     // is never interleaved with another's; disconnect takes it to release
     // the socket, so a send never writes to a descriptor that was closed and

@@ -1,5 +1,9 @@
 #include "transport/quilvane_tcp_server.h"
 
+#include <exception>
+#include <system_error>
+
+#include "common/library_thread.h"
 #include "common/log.h"
 #include "common/log_lines.h"
 #include "transport/stop_check.h"
@@ -35,11 +39,18 @@ bool QuilvaneTcpServer::start(std::uint16_t port) {
     }
     listenSocket.store(s);
     logInfo(log_lines::kTcpServerStartedOnPort, port);
-
+    running.store(true);
+    try {
+        processThread = startThread([this] { processLoop(); });
+        acceptThread = startThread([this] { acceptLoop(); });
+    } catch (const std::system_error& e) {
+        logError(log_lines::kThreadStartFailed, e.what());
+        requestStop();
+        processThread.join();
+        net::closeSocket(listenSocket.exchange(net::kInvalidSocket));
+        return false;
+    }
     live.store(true);
-    running.exchange(true);
-    acceptThread = std::thread(&QuilvaneTcpServer::acceptLoop, this);
-    processThread = std::thread(&QuilvaneTcpServer::processLoop, this);
     return true;
 }
 
@@ -86,8 +97,8 @@ void QuilvaneTcpServer::stop() {
         acceptThread.join();
     net::closeSocket(listener);
 
-    std::vector<std::pair<net::Socket, std::thread>> takenOver;
-    std::vector<std::thread> finished;
+    std::vector<std::pair<net::Socket, platform::Thread>> takenOver;
+    std::vector<platform::Thread> finished;
     {
         std::lock_guard lock(clientsMutex);
         for (auto& [sock, thread] : clientThreads) {
@@ -113,7 +124,7 @@ void QuilvaneTcpServer::stop() {
 }
 
 void QuilvaneTcpServer::joinFinishedClients() {
-    std::vector<std::thread> finished;
+    std::vector<platform::Thread> finished;
     {
         std::lock_guard lock(clientsMutex);
         finished.swap(finishedClients);
@@ -141,10 +152,27 @@ void QuilvaneTcpServer::acceptLoop() {
         }
         logInfo(log_lines::kNewClientConnected, net::formatAddress(peer.address), ":", peer.port);
         joinFinishedClients();
-        std::lock_guard lock(clientsMutex);
-        clientThreads[client] = std::thread(&QuilvaneTcpServer::clientLoop, this, client, nextSerial++);
+        serveClient(client);
     }
     logInfo(log_lines::kAcceptThreadStopped);
+}
+
+void QuilvaneTcpServer::serveClient(net::Socket client) {
+    const std::uint64_t serial = nextSerial++;
+    try {
+        // Under the lock, so that the thread finds its own entry when it ends.
+        std::lock_guard lock(clientsMutex);
+        auto& entry = clientThreads[client];
+        entry = startThread([this, client, serial] { clientLoop(client, serial); }, kDeviceThreadStack);
+    } catch (const std::exception& e) {
+        {
+            std::lock_guard lock(clientsMutex);
+            clientThreads.erase(client);
+        }
+        logErrorQuietly(log_lines::kThreadStartFailed, e.what());
+        logErrorQuietly(log_lines::kClientRefusedNoThread, net::socketNumber(client));
+        net::closeSocket(client);
+    }
 }
 
 void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
@@ -162,9 +190,11 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
             continue;
         if (result <= 0)
             break;
-        ClientChunk chunk{sock, serial, std::vector<std::uint8_t>(buffer, buffer + result), handle};
-        chunkQueue.push(std::move(chunk), false,
-                        [&] { logError(log_lines::kQueueFullDroppingDataFromClient, number); });
+        dropOnOutOfMemory([&] {
+            ClientChunk chunk{sock, serial, std::vector<std::uint8_t>(buffer, buffer + result), handle};
+            chunkQueue.push(std::move(chunk), false,
+                            [&] { logError(log_lines::kQueueFullDroppingDataFromClient, number); });
+        });
         if (!running.load())
             break;
     }
@@ -178,7 +208,7 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
     {
         std::lock_guard lock(clientsMutex);
         auto it = clientThreads.find(sock);
-        if (it != clientThreads.end() && it->second.get_id() == std::this_thread::get_id()) {
+        if (it != clientThreads.end() && it->second.isCurrent()) {
             finishedClients.push_back(std::move(it->second));
             clientThreads.erase(it);
             ownsSocket = true;
@@ -196,14 +226,16 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
 
 void QuilvaneTcpServer::processLoop() {
     logInfo(log_lines::kProcessThreadStarted);
-    ClientChunk chunk;
+    std::deque<ClientChunk> batch;
     while (running.load()) {
-        if (!chunkQueue.waitPop(chunk, running))
+        if (!chunkQueue.waitTakeAll(batch, running))
             break;
-        if (!chunk.data.empty()) {
-            processChunk(chunk);
-        } else {
-            streams.end(chunk.serial);
+        for (const ClientChunk& chunk : batch) {
+            if (!chunk.data.empty()) {
+                dropOnOutOfMemory([&] { processChunk(chunk); });
+            } else {
+                streams.end(chunk.serial);
+            }
         }
     }
     logInfo(log_lines::kProcessThreadStopped);

@@ -6,11 +6,11 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/net.h"
+#include "platform/thread.h"
 #include "transport/chunk_queue.h"
 #include "transport/device_stream_caches.h"
 
@@ -45,6 +45,8 @@ class QuilvaneTcpServer {
     };
 
     void acceptLoop();
+    // Starts the device's thread, or refuses the device when none can be made.
+    void serveClient(net::Socket client);
     void clientLoop(net::Socket sock, std::uint64_t serial);
     void processLoop();
     void processChunk(const ClientChunk& chunk);
@@ -57,13 +59,13 @@ class QuilvaneTcpServer {
     // From a successful start until stop begins: only the caller that
     // clears it tears the server down.
     std::atomic<bool> live{false};
-    std::thread acceptThread;
-    std::thread processThread;
+    platform::Thread acceptThread;
+    platform::Thread processThread;
     std::mutex clientsMutex;
-    std::unordered_map<net::Socket, std::thread> clientThreads;
+    std::unordered_map<net::Socket, platform::Thread> clientThreads;
     // Threads of devices that left by themselves; joined later instead of
     // detached, so no thread ever outlives the object.
-    std::vector<std::thread> finishedClients;
+    std::vector<platform::Thread> finishedClients;
     std::int32_t handle;
     ChunkQueue<ClientChunk> chunkQueue;
     DeviceStreamCaches streams;

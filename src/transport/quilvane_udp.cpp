@@ -1,9 +1,11 @@
 #include "transport/quilvane_udp.h"
 
 #include <cstring>
+#include <system_error>
 
 #include "buffering/receive_frame_store.h"
 #include "codec/packet_decoder.h"
+#include "common/library_thread.h"
 #include "common/log.h"
 #include "common/log_lines.h"
 #include "discovery/device_info_parser.h"
@@ -100,7 +102,13 @@ bool QuilvaneUdp::startReceive(bool startPaused) {
         paused = startPaused;
     }
     running.exchange(true);
-    receiveThread = std::thread(&QuilvaneUdp::receiveLoop, this);
+    try {
+        receiveThread = startThread([this] { receiveLoop(); });
+    } catch (const std::system_error& e) {
+        logError(log_lines::kThreadStartFailed, e.what());
+        running.store(false);
+        return false;
+    }
     if (!startPaused)
         stateChanged.notify_one();
     return true;
@@ -176,7 +184,7 @@ void QuilvaneUdp::receiveLoop() {
                 logError(log_lines::kReceiveError, code);
             continue;
         }
-        classify(datagram, n);
+        dropOnOutOfMemory([&] { classify(datagram, n); });
     }
     logInfo(log_lines::kReceiveThreadStopped);
 }

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/net.h"
+#include "platform/thread.h"
 #include "quilvane_sdk.h"
 
 namespace quilvane {
@@ -54,7 +54,7 @@ class QuilvaneUdp {
     net::Endpoint targetAddress;
     std::string targetIp;
     std::uint16_t targetPort = 0;
-    std::thread receiveThread;
+    platform::Thread receiveThread;
     std::atomic<bool> running{false};
     std::mutex stateMutex;
     std::condition_variable stateChanged;

@@ -5,7 +5,10 @@
 // Linux only: it links quilvane_core.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "common/log_lines.h"
 #include "transport/chunk_queue.h"
@@ -41,12 +44,29 @@ TEST(Udp, SendNeedsASocketAndATarget) {
     closeSocket(taken);
 }
 
-TEST(ChunkQueue, DropsWhatComesBeyondItsBound) {
-    quilvane::ChunkQueue<int> queue;
+// Many small chunks fit where a few large ones fill the bound.
+TEST(ChunkQueue, BoundsTheBytesNotTheChunks) {
+    struct Chunk {
+        std::vector<std::uint8_t> data;
+    };
+    using Queue = quilvane::ChunkQueue<Chunk>;
+    Queue queue;
     int dropped = 0;
     for (int i = 0; i < 1002; ++i)
-        queue.push(int{i}, true, [&] { ++dropped; });
+        queue.push(Chunk{std::vector<std::uint8_t>(4096 - Queue::kChunkOverhead)}, true, [&] { ++dropped; });
     EXPECT_EQ(dropped, 2);
+
+    std::atomic<bool> running{true};
+    std::deque<Chunk> taken;
+    ASSERT_TRUE(queue.waitTakeAll(taken, running));
+    EXPECT_EQ(taken.size(), 1000u);
+    for (int i = 0; i < 20000; ++i)
+        queue.push(Chunk{std::vector<std::uint8_t>(87)}, true, [&] { ++dropped; });
+    EXPECT_EQ(dropped, 2) << "20,000 one-frame chunks fit";
+    running = false;
+    ASSERT_TRUE(queue.waitTakeAll(taken, running)) << "what waits is still taken after the stop";
+    EXPECT_EQ(taken.size(), 20000u);
+    EXPECT_FALSE(queue.waitTakeAll(taken, running));
 }
 
 }  // namespace

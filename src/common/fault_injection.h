@@ -1,0 +1,23 @@
+// Test seams: how many of the next thread starts, or of the next allocations
+// of the receive frame store, fail as they would in a process short of
+// threads or of memory. Zero unless a test sets them.
+#pragma once
+
+#include <atomic>
+
+namespace quilvane::faults {
+
+inline std::atomic<int> threadStartsToFail{0};
+inline std::atomic<int> storeAllocationsToFail{0};
+
+// True, with one failure fewer left, when this call is to fail.
+inline bool take(std::atomic<int>& left) {
+    int n = left.load(std::memory_order_relaxed);
+    while (n > 0) {
+        if (left.compare_exchange_weak(n, n - 1))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace quilvane::faults
