@@ -87,6 +87,7 @@ ConnectionRegistry::~ConnectionRegistry() {
     std::vector<Transports> all;
     {
         std::lock_guard lock(registryMutex);
+        ending = true;
         for (auto& [handle, client] : tcpClients)
             all.push_back({client, nullptr, nullptr});
         for (auto& [handle, server] : tcpServers)
@@ -104,6 +105,11 @@ ConnectionRegistry::~ConnectionRegistry() {
     for (const auto& transports : all)
         transports.stop();
     all.clear();
+    {
+        // Their clients were stopped above, so each ends within one wait.
+        std::unique_lock lock(registryMutex);
+        opensDone.wait(lock, [&] { return opensUnderWay == 0; });
+    }
     discoverySockets.clear();
     net::cleanup();
 }

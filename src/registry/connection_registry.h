@@ -30,7 +30,9 @@ class ConnectionRegistry {
     static ConnectionRegistry* instance();
     static void destroyInstance();
 
-    // The new handle, or -1.
+    // The new handle, or -1. A TCP client's attempts run without the lock:
+    // other calls go on meanwhile, a second open of the same key gets -1
+    // at once, and a close of the handle (or the registry's end) stops them.
     std::int32_t open(const OpenParams& params);
     // True when a transport was found for the handle and stopped. The
     // handle is gone at once; its transport stops after the lock is
@@ -53,7 +55,9 @@ class ConnectionRegistry {
   private:
     template <class Record>
     std::vector<Record> gather(std::vector<Record> (QuilvaneUdp::*results)());
-    std::int32_t openTcpClient(std::int32_t handle, const OpenParams& params, const std::string& key);
+    // Called with `lock` held on registryMutex; releases it during the attempts.
+    std::int32_t openTcpClient(std::int32_t handle, const OpenParams& params, const std::string& key,
+                               std::unique_lock<std::mutex>& lock);
 
     std::map<std::string, std::int32_t> keyToHandle;
     std::mutex registryMutex;
@@ -69,6 +73,12 @@ class ConnectionRegistry {
     // might still file frames or hold the port.
     int closesUnderWay = 0;
     std::condition_variable closesDone;
+    // TCP client opens making their attempts. The registry's destruction
+    // stops their clients and waits for them.
+    int opensUnderWay = 0;
+    std::condition_variable opensDone;
+    // Set when destruction begins: no open starts after it.
+    bool ending = false;
 };
 
 }  // namespace quilvane

@@ -1,5 +1,7 @@
 // Opening a connection: the key check, the handle, and the transport of the
-// requested type, all under registryMutex.
+// requested type. The key and the handle are taken under registryMutex; a TCP
+// client's connection attempts run without it, so that a device that does
+// not answer holds up no other call.
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -34,6 +36,8 @@ std::int32_t ConnectionRegistry::open(const OpenParams& params) {
     const std::string key = connectionKey(params);
     std::unique_lock lock(registryMutex);
     closesDone.wait(lock, [&] { return closesUnderWay == 0; });
+    if (ending)
+        return -1;
     if (keyToHandle.count(key) != 0)
         return -1;
 
@@ -51,7 +55,7 @@ std::int32_t ConnectionRegistry::open(const OpenParams& params) {
             return handle;
         }
         case QUILVANE_TCP_CLIENT:
-            return openTcpClient(handle, params, key);
+            return openTcpClient(handle, params, key, lock);
         case QUILVANE_TCP_SERVER: {
             auto server = std::make_shared<QuilvaneTcpServer>(handle);
             server->start(params.localPort);
@@ -64,24 +68,56 @@ std::int32_t ConnectionRegistry::open(const OpenParams& params) {
 }
 
 std::int32_t ConnectionRegistry::openTcpClient(std::int32_t handle, const OpenParams& params,
-                                               const std::string& key) {
+                                               const std::string& key, std::unique_lock<std::mutex>& lock) {
     auto client = std::make_shared<QuilvaneTcpClient>(handle);
-    tcpClients[handle] = client;
     client->serverIp = fieldText(params.remoteIp);
     client->serverPort = params.remotePort;
-    for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+    tcpClients[handle] = client;
+    ++opensUnderWay;
+    lock.unlock();
+
+    // Counted down last, however the open ends: the registry's destruction
+    // waits for it. The caller's lock is left held.
+    struct UnderWay {
+        ConnectionRegistry& registry;
+        std::unique_lock<std::mutex>& lock;
+        ~UnderWay() {
+            if (!lock.owns_lock())
+                lock.lock();
+            --registry.opensUnderWay;
+            registry.opensDone.notify_all();
+        }
+    } underWay{*this, lock};
+
+    bool connected = false;
+    for (int attempt = 0; attempt < kConnectAttempts && !connected && !client->closing(); ++attempt) {
         client->localIp = fieldText(params.localIp);
         client->localPort = static_cast<std::uint16_t>(nextLocalPort.load() & 0xFFFF);
         if (client->connectToServer() >= 0) {
-            logInfo(log_lines::kConnectClient, nextLocalPort.load());
-            return handle;
-        }
-        if (++nextLocalPort > 65535)
+            connected = true;
+        } else if (client->closing()) {
+            break;  // the attempt was given up, not failed: the port stays
+        } else if (++nextLocalPort > 65535) {
             nextLocalPort = 50000;
+        }
     }
-    tcpClients.erase(handle);
-    keyToHandle.erase(key);
-    handleTypes.erase(handle);
+
+    lock.lock();
+    // A close (or the registry's end) during the attempts took the client
+    // out; the handle may even belong to another connection by now.
+    const auto entry = tcpClients.find(handle);
+    const bool stillOurs = entry != tcpClients.end() && entry->second == client;
+    if (stillOurs && connected) {
+        logInfo(log_lines::kConnectClient, nextLocalPort.load());
+        return handle;
+    }
+    if (stillOurs) {
+        tcpClients.erase(entry);
+        keyToHandle.erase(key);
+        handleTypes.erase(handle);
+    }
+    lock.unlock();
+    client->disconnect();  // a connection made after its close began
     return -1;
 }
 
