@@ -59,6 +59,19 @@ enum {
  * many were left out. */
 #define QUILVANE_MAX_SEARCH_RESULTS 256
 
+/* Memory that received frames waiting to be read may hold, all handles and
+ * channels together. Beyond it new frames are dropped, with a line on
+ * standard error, until the application reads or clears some. A 32-bit
+ * process has 2 GiB of address space (4 GiB when large-address-aware):
+ * 512 MiB leaves the rest to the application, the library's threads and its
+ * per-connection queues. 64-bit builds allow 4 GiB, what one handle that
+ * fills all 256 channels to their bound of 204,800 frames holds. */
+#if defined(_WIN64) || defined(__LP64__) || defined(_LP64)
+#define QUILVANE_RECEIVE_BUDGET_BYTES 4294967296ULL
+#else
+#define QUILVANE_RECEIVE_BUDGET_BYTES 536870912UL
+#endif
+
 #pragma pack(push, 1)
 
 /* Given to QUILVANE_Open. Texts are dotted IPv4 addresses; each is read up to

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#include "common/fault_injection.h"
 
 namespace quilvane {
 namespace {
@@ -22,17 +25,16 @@ void copyOut(const CanFrame* slots, std::size_t capacity, std::size_t from, std:
 void FrameRing::append(const CanFrame* frames, std::size_t count, std::size_t bound) {
     if (count == 0 || bound == 0)
         return;
-    if (count >= bound) {
+    if (count > bound) {
         // Only the newest `bound` frames survive.
         frames += count - bound;
         count = bound;
-        size_ = 0;
-        head_ = 0;
-    } else if (size_ + count > bound) {
-        dropOldest(size_ + count - bound);
     }
-    if (size_ + count > capacity_)
-        grow(size_ + count, bound);
+    // Grown before anything is dropped, so that a failed allocation changes nothing.
+    const std::size_t kept = std::min(size_, bound - count);
+    if (kept + count > capacity_)
+        grow(kept + count, bound);
+    dropOldest(size_ - kept);
 
     const std::size_t tail = (head_ + size_) % capacity_;
     const std::size_t first = std::min(count, capacity_ - tail);
@@ -62,6 +64,8 @@ void FrameRing::grow(std::size_t needed, std::size_t bound) {
     while (capacity < needed)
         capacity *= 2;
     capacity = std::min(capacity, bound);
+    if (faults::take(faults::storeAllocationsToFail))
+        throw std::bad_alloc();
     auto slots = std::make_unique_for_overwrite<CanFrame[]>(capacity);
     if (size_ > 0)
         copyOut(slots_.get(), capacity_, head_, size_, slots.get());

@@ -17,8 +17,11 @@ class FrameRing {
   public:
     bool empty() const { return size_ == 0; }
     std::size_t size() const { return size_; }
+    // Frames the buffer has room for: what the ring's memory holds.
+    std::size_t capacity() const { return capacity_; }
 
     // Appends `count` frames; beyond `bound` frames the oldest are dropped.
+    // Throws std::bad_alloc, changing nothing, when the buffer cannot grow.
     void append(const CanFrame* frames, std::size_t count, std::size_t bound);
     // Moves up to maxCount of the oldest frames to `out`; returns how many.
     std::size_t take(CanFrame* out, std::size_t maxCount);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <chrono>
 
+#include "common/log.h"
+#include "common/log_lines.h"
+
 namespace quilvane {
 
 ReceiveFrameStore* ReceiveFrameStore::instance() {
@@ -27,10 +30,36 @@ void ReceiveFrameStore::push(std::int32_t handle, std::span<const CanFrame> fram
         const std::uint8_t channel = run->channel;
         const auto runEnd =
             std::find_if(run, frames.end(), [channel](const CanFrame& f) { return f.channel != channel; });
-        channels[channel].append(&*run, static_cast<std::size_t>(runEnd - run), kMaxFramesPerQueue);
+        append(channels[channel], &*run, static_cast<std::size_t>(runEnd - run));
         run = runEnd;
     }
     arrived_.notify_all();
+}
+
+void ReceiveFrameStore::append(FrameRing& queue, const CanFrame* frames, std::size_t count) {
+    const std::size_t before = queue.capacity();
+    const std::size_t room = kBudgetFrames - std::min(allocatedFrames_, kBudgetFrames);
+    const std::size_t bound = std::min(kMaxFramesPerQueue, before + room);
+    const std::size_t total = queue.size() + count;
+    queue.append(frames, count, bound);
+    allocatedFrames_ += queue.capacity() - before;
+
+    // What the smaller bound lost beyond what the queue's own bound would have.
+    const auto beyond = [total](std::size_t limit) { return total > limit ? total - limit : 0; };
+    const std::size_t dropped = beyond(bound) - beyond(kMaxFramesPerQueue);
+    if (dropped != 0) {
+        if (budgetDrops_ == 0)
+            logError(log_lines::kReceiveBudgetFull);
+        budgetDrops_ += dropped;
+    } else if (budgetDrops_ != 0) {
+        logError(log_lines::kReceiveBudgetDropped, budgetDrops_);
+        budgetDrops_ = 0;
+    }
+}
+
+void ReceiveFrameStore::releaseQueue(FrameRing& queue) {
+    allocatedFrames_ -= queue.capacity();
+    queue.release();
 }
 
 std::int32_t ReceiveFrameStore::pop(std::int32_t handle, std::int32_t channel, CanFrame* out,
@@ -61,7 +90,7 @@ void ReceiveFrameStore::clear(std::int32_t handle) {
     if (channels == handles_.end())
         return;
     for (auto& [channel, queue] : channels->second)
-        queue.release();
+        releaseQueue(queue);
 }
 
 }  // namespace quilvane

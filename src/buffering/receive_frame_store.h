@@ -25,10 +25,15 @@ class ReceiveFrameStore {
     static void destroyInstance();
 
     static constexpr std::size_t kMaxFramesPerQueue = 204800;
+    // What the queues of every handle and channel together may hold.
+    static constexpr std::size_t kBudgetFrames = QUILVANE_RECEIVE_BUDGET_BYTES / sizeof(CanFrame);
 
     // Files each frame in the queue of its channel, dropping the oldest frames
     // of a queue beyond kMaxFramesPerQueue, and wakes every waiting reader
-    // (once, also for an empty push). Creates the handle's entry.
+    // (once, also for an empty push). Creates the handle's entry. A queue
+    // that cannot grow within the budget keeps its size and drops as a full
+    // one does, with a line when such drops begin and when they end.
+    // Throws std::bad_alloc when memory runs out; what was filed stays.
     void push(std::int32_t handle, std::span<const CanFrame> frames);
 
     // Moves up to maxCount of the oldest frames of (handle, low 8 bits of
@@ -47,9 +52,16 @@ class ReceiveFrameStore {
 
     using ChannelQueues = std::map<std::uint8_t, FrameRing>;
 
+    void append(FrameRing& queue, const CanFrame* frames, std::size_t count);
+    void releaseQueue(FrameRing& queue);
+
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::map<std::int32_t, ChannelQueues> handles_;
+    // Frames the queues' buffers have room for, all queues together.
+    std::size_t allocatedFrames_ = 0;
+    // Frames the budget dropped since the drops began; none while it is 0.
+    std::size_t budgetDrops_ = 0;
 };
 
 }  // namespace quilvane
