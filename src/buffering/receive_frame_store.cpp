@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "common/fault_injection.h"
 #include "common/log.h"
 #include "common/log_lines.h"
 
@@ -15,6 +16,9 @@ ReceiveFrameStore* ReceiveFrameStore::instance() {
 void ReceiveFrameStore::destroyInstance() {
     Singleton<ReceiveFrameStore>::destroy();
 }
+
+ReceiveFrameStore::ReceiveFrameStore()
+    : budgetFrames_(faults::receiveBudgetFrames.load() != 0 ? faults::receiveBudgetFrames.load() : kBudgetFrames) {}
 
 ReceiveFrameStore::~ReceiveFrameStore() {
     std::lock_guard lock(mutex_);
@@ -38,7 +42,7 @@ void ReceiveFrameStore::push(std::int32_t handle, std::span<const CanFrame> fram
 
 void ReceiveFrameStore::append(FrameRing& queue, const CanFrame* frames, std::size_t count) {
     const std::size_t before = queue.capacity();
-    const std::size_t room = kBudgetFrames - std::min(allocatedFrames_, kBudgetFrames);
+    const std::size_t room = budgetFrames_ - std::min(allocatedFrames_, budgetFrames_);
     const std::size_t bound = std::min(kMaxFramesPerQueue, before + room);
     const std::size_t total = queue.size() + count;
     queue.append(frames, count, bound);

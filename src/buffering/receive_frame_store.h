@@ -47,7 +47,7 @@ class ReceiveFrameStore {
 
   private:
     friend class Singleton<ReceiveFrameStore>;
-    ReceiveFrameStore() = default;
+    ReceiveFrameStore();
     ~ReceiveFrameStore();
 
     using ChannelQueues = std::map<std::uint8_t, FrameRing>;
@@ -58,6 +58,7 @@ class ReceiveFrameStore {
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::map<std::int32_t, ChannelQueues> handles_;
+    const std::size_t budgetFrames_;
     // Frames the queues' buffers have room for, all queues together.
     std::size_t allocatedFrames_ = 0;
     // Frames the budget dropped since the drops began; none while it is 0.

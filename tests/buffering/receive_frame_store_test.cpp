@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <string>
+
+#include "common/fault_injection.h"
+#include "common/log_lines.h"
+
 #include <chrono>
 #include <thread>
 
@@ -52,6 +58,44 @@ TEST(ReceiveFrameStore, KeepsTheNewestFramesOfAFullQueue) {
     EXPECT_EQ(got.front(), 2u);
     EXPECT_EQ(got.back(), kBound + 1);
     EXPECT_EQ(pop(1, 8, 8), Seqs{0}) << "other queues are not trimmed";
+}
+
+// The budget is shared by every handle and channel: a queue that cannot
+// grow keeps what it holds and drops the rest as a full queue does, with a
+// line when the drops begin and one with their count when they end. Memory
+// that runs out drops that push alone.
+TEST(ReceiveFrameStore, BudgetAndFailedAllocationsDropWithALine) {
+    faults::receiveBudgetFrames = 1000;
+    auto* store = ReceiveFrameStore::instance();
+    const auto fill = [](std::uint8_t channel, std::uint64_t first, std::uint64_t count) {
+        Frames frames;
+        for (std::uint64_t i = first; i < first + count; ++i)
+            frames.push_back(frame(channel, i));
+        return frames;
+    };
+    testing::internal::CaptureStderr();
+    store->push(1, fill(0, 0, 600));    // grows to 1000 frames, the whole budget
+    store->push(2, fill(1, 0, 600));    // no room: every frame dropped
+    store->push(1, fill(0, 600, 500));  // the queue drops its oldest within what it has
+    const std::string full = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(full, std::string(log_lines::kReceiveBudgetFull) + "\n");
+    EXPECT_EQ(pop(2, 1, 8), Seqs{});
+    const Seqs kept = pop(1, 0, 2000);
+    ASSERT_EQ(kept.size(), 1000u);
+    EXPECT_EQ(kept.front(), 100u);
+
+    testing::internal::CaptureStderr();
+    store->push(1, fill(0, 0, 10));
+    store->clear(1);
+    store->push(2, fill(1, 0, 10));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string(log_lines::kReceiveBudgetDropped) + "700\n");
+    EXPECT_EQ(pop(2, 1, 20).size(), 10u) << "a cleared handle gave its memory back";
+
+    faults::storeAllocationsToFail = 1;
+    EXPECT_THROW(store->push(3, fill(0, 0, 5)), std::bad_alloc);
+    store->push(3, fill(0, 5, 5));
+    EXPECT_EQ(pop(3, 0, 20), (Seqs{5, 6, 7, 8, 9}));
 }
 
 // Pops queue `q` (handle q / 2, channel q % 2) until frame `last` arrives or
