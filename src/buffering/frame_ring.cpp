@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
-
-#include "common/fault_injection.h"
 
 namespace quilvane {
 namespace {
@@ -64,8 +61,6 @@ void FrameRing::grow(std::size_t needed, std::size_t bound) {
     while (capacity < needed)
         capacity *= 2;
     capacity = std::min(capacity, bound);
-    if (faults::take(faults::storeAllocationsToFail))
-        throw std::bad_alloc();
     auto slots = std::make_unique_for_overwrite<CanFrame[]>(capacity);
     if (size_ > 0)
         copyOut(slots_.get(), capacity_, head_, size_, slots.get());

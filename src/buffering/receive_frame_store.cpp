@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 
 #include "common/fault_injection.h"
 #include "common/log.h"
@@ -27,6 +28,8 @@ ReceiveFrameStore::~ReceiveFrameStore() {
 
 void ReceiveFrameStore::push(std::int32_t handle, std::span<const CanFrame> frames) {
     std::lock_guard lock(mutex_);
+    if (faults::take(faults::storeAllocationsToFail))
+        throw std::bad_alloc();
     ChannelQueues& channels = handles_[handle];
     // A pass usually carries one channel's frames: append runs of one
     // channel at a time and trim each queue once per run.

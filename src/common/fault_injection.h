@@ -1,6 +1,6 @@
-// Test seams: how many of the next thread starts, or of the next allocations
-// of the receive frame store, fail as they would in a process short of
-// threads or of memory; and a smaller receive budget, in frames, for a store
+// Test seams: how many of the next thread starts, or of the next pushes into
+// the receive frame store, fail as they would in a process short of threads
+// or of memory; and a smaller receive budget, in frames, for a store
 // made after it is set. Zero unless a test sets them.
 #pragma once
 
