@@ -122,4 +122,29 @@ TEST(Exit, WithOneConnectionOfEachTypeOpen) {
     closeSocket(serverDevice);
 }
 
+// A listener whose queue is full drops further connection requests, so an
+// attempt to connect to it waits, as to a device that does not answer.
+TEST(Exit, WhileATcpClientIsStillMakingItsAttempts) {
+    std::uint16_t port = 0;
+    const int listener = tcpListen(port, 0);
+    const int fillers[] = {tcpConnect(port, false), tcpConnect(port, false)};
+    QUILVANE_Init();
+    int handle = 0;
+    std::future<void> opening = std::async(std::launch::async, [&] { handle = openTcpClient(port); });
+    // Its handle is taken at once: a read of it answers 0, not -1.
+    CanFrame frame;
+    for (int i = 0; i < 2000 && QUILVANE_Recv_CAN(0, 0, &frame, 1) != 0; ++i)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(opening.wait_for(0s), std::future_status::timeout) << "the attempt did not wait";
+    within2s("QUILVANE_Exit", [] {
+        QUILVANE_Exit();
+        return 0;
+    });
+    mustReturnWithin2s("the QUILVANE_Open making its attempts", opening);
+    EXPECT_EQ(handle, -1);
+    for (const int fd : fillers)
+        closeSocket(fd);
+    closeSocket(listener);
+}
+
 }  // namespace
