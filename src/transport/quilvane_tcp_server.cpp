@@ -1,8 +1,11 @@
 #include "transport/quilvane_tcp_server.h"
 
+#include <algorithm>
 #include <exception>
+#include <memory>
 #include <system_error>
 
+#include "codec/stream_reassembly.h"
 #include "common/library_thread.h"
 #include "common/log.h"
 #include "common/log_lines.h"
@@ -117,7 +120,6 @@ void QuilvaneTcpServer::stop() {
         if (thread.joinable())
             thread.join();
     }
-    streams.clear();
     if (processThread.joinable())
         processThread.join();
     logInfo(log_lines::kTcpServerStopped);
@@ -158,12 +160,12 @@ void QuilvaneTcpServer::acceptLoop() {
 }
 
 void QuilvaneTcpServer::serveClient(net::Socket client) {
-    const std::uint64_t serial = nextSerial++;
     try {
+        auto stream = std::make_shared<ClientQueue::Stream>(ClientSource{client, handle});
         // Under the lock, so that the thread finds its own entry when it ends.
         std::lock_guard lock(clientsMutex);
         auto& entry = clientThreads[client];
-        entry = startThread([this, client, serial] { clientLoop(client, serial); }, kDeviceThreadStack);
+        entry = startThread([this, client, stream] { clientLoop(client, stream); }, kDeviceThreadStack);
     } catch (const std::exception& e) {
         {
             std::lock_guard lock(clientsMutex);
@@ -175,7 +177,7 @@ void QuilvaneTcpServer::serveClient(net::Socket client) {
     }
 }
 
-void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
+void QuilvaneTcpServer::clientLoop(net::Socket sock, const ClientQueue::StreamPtr& stream) {
     const std::uint32_t number = net::socketNumber(sock);
     if (!net::setNoDelay(sock))
         logError(log_lines::kDisableNagleFailed, net::lastError());
@@ -183,6 +185,7 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
     logInfo(log_lines::kClientThreadStarted, number);
 
     std::uint8_t buffer[4096];
+    std::vector<std::uint8_t> taken;
     int result = 0;
     while (running.load()) {
         result = net::receiveWithin(sock, buffer, sizeof buffer, kStopCheckMs);
@@ -191,9 +194,9 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
         if (result <= 0)
             break;
         dropOnOutOfMemory([&] {
-            ClientChunk chunk{sock, serial, std::vector<std::uint8_t>(buffer, buffer + result), handle};
-            chunkQueue.push(std::move(chunk), false,
-                            [&] { logError(log_lines::kQueueFullDroppingDataFromClient, number); });
+            if (chunkQueue.push(stream, buffer, static_cast<std::size_t>(result),
+                                [&] { logError(log_lines::kQueueFullDroppingDataFromClient, number); }))
+                processStream(*stream, taken, false);
         });
         if (!running.load())
             break;
@@ -218,32 +221,44 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, std::uint64_t serial) {
         net::shutdownBoth(sock);
         net::closeSocket(sock);
     }
-    // The device's cache goes once the processing thread has taken every
-    // chunk queued before this marker, so no tail of the stream is cut off.
-    chunkQueue.pushAlways(ClientChunk{sock, serial, {}, handle});
+    // The device's cache goes once every byte queued before the end has been
+    // decoded, so no tail of the stream is cut off; a stop drops the tail.
+    if (running.load())
+        dropOnOutOfMemory([&] { processStream(*stream, taken, true); });
+    {
+        std::lock_guard lock(stream->processing);
+        std::vector<std::uint8_t>().swap(stream->cache);
+    }
     logInfo(log_lines::kClientDisconnected, number);
 }
 
 void QuilvaneTcpServer::processLoop() {
     logInfo(log_lines::kProcessThreadStarted);
-    std::deque<ClientChunk> batch;
-    while (running.load()) {
-        if (!chunkQueue.waitTakeAll(batch, running))
-            break;
-        for (const ClientChunk& chunk : batch) {
-            if (!chunk.data.empty()) {
-                dropOnOutOfMemory([&] { processChunk(chunk); });
-            } else {
-                streams.end(chunk.serial);
-            }
-        }
-    }
+    std::vector<std::uint8_t> taken;
+    while (const ClientQueue::StreamPtr stream = chunkQueue.waitNext(running))
+        dropOnOutOfMemory([&] { processStream(*stream, taken, true); });
     logInfo(log_lines::kProcessThreadStopped);
 }
 
-void QuilvaneTcpServer::processChunk(const ClientChunk& chunk) {
-    streams.add(chunk.serial, chunk.data.data(), chunk.data.size(), chunk.handle,
-                [&] { logError(log_lines::kCacheOverflowForClient, net::socketNumber(chunk.sock)); });
+void QuilvaneTcpServer::processStream(ClientQueue::Stream& stream, std::vector<std::uint8_t>& taken,
+                                      bool wait) {
+    std::unique_lock lock(stream.processing, std::defer_lock);
+    if (wait) {
+        lock.lock();
+    } else if (!lock.try_lock()) {
+        return;  // its bytes stay listed for the thread decoding it now
+    }
+    chunkQueue.take(stream, taken);
+    // A run may hold megabytes; decoded in pieces, so that only undecodable
+    // bytes, never good ones, overflow the cache (1 MiB, and no packet is
+    // longer than 64 KiB). The overflow message comes before any later
+    // bytes' frames of the device.
+    constexpr std::size_t kPiece = 64 * 1024;
+    for (std::size_t at = 0; at < taken.size(); at += kPiece) {
+        const std::size_t length = std::min(kPiece, taken.size() - at);
+        if (!reassembleChunk(stream.cache, taken.data() + at, length, stream.source.handle))
+            logError(log_lines::kCacheOverflowForClient, net::socketNumber(stream.source.sock));
+    }
 }
 
 }  // namespace quilvane

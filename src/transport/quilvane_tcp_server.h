@@ -12,7 +12,6 @@
 #include "platform/net.h"
 #include "platform/thread.h"
 #include "transport/chunk_queue.h"
-#include "transport/device_stream_caches.h"
 
 namespace quilvane {
 
@@ -34,22 +33,22 @@ class QuilvaneTcpServer {
     void stop();
 
   private:
-    // Socket numbers come back once closed, so each connection also gets a
-    // serial number: a late chunk of a gone device never meets a new one.
-    // A chunk without data marks the end of a device's stream.
-    struct ClientChunk {
+    // Each connection's stream has its own run in the queue and its own
+    // reassembly cache (see StreamChunkQueue), which go with the connection.
+    struct ClientSource {
         net::Socket sock = net::kInvalidSocket;
-        std::uint64_t serial = 0;
-        std::vector<std::uint8_t> data;
         std::int32_t handle = 0;
     };
+    using ClientQueue = StreamChunkQueue<ClientSource>;
 
     void acceptLoop();
     // Starts the device's thread, or refuses the device when none can be made.
     void serveClient(net::Socket client);
-    void clientLoop(net::Socket sock, std::uint64_t serial);
+    void clientLoop(net::Socket sock, const ClientQueue::StreamPtr& stream);
     void processLoop();
-    void processChunk(const ClientChunk& chunk);
+    // Decodes the stream's waiting bytes, taken into `taken`: waiting for
+    // the stream's processing mutex, or, unless `wait`, only if it is free.
+    void processStream(ClientQueue::Stream& stream, std::vector<std::uint8_t>& taken, bool wait);
     void joinFinishedClients();
     bool sendToClient(net::Socket sock, const std::uint8_t* data, int length);
 
@@ -67,9 +66,7 @@ class QuilvaneTcpServer {
     // detached, so no thread ever outlives the object.
     std::vector<platform::Thread> finishedClients;
     std::int32_t handle;
-    ChunkQueue<ClientChunk> chunkQueue;
-    DeviceStreamCaches streams;
-    std::uint64_t nextSerial = 0;  // accept thread only
+    ClientQueue chunkQueue;
 };
 
 }  // namespace quilvane
