@@ -28,13 +28,18 @@ commands=(
   unzip llvm-nm wrestool x86_64-w64-mingw32-strings             # package-check.sh
 )
 modules=(can)  # beyond the standard library
+demo_commands=(cmake cc c++ make pkg-config)  # demo.sh, from the demo's shorter list
 # Only Debian's: a tool installed by hand elsewhere would not be there on a fresh machine.
 debian_path=/usr/sbin:/usr/bin:/sbin:/bin
 
-named=" "
-for p in "${packages[@]}"; do named+="${p%%:*} "; done
-named+=$(dpkg-query -W -f='${Depends}, ${Pre-Depends}\n' "${packages[@]}" 2>/dev/null |
-  sed 's/[,|]/\n/g' | sed 's/([^)]*)//; s/:any//; s/ //g' | grep . | tr '\n' ' ' || true)
+# The packages a list names, and those they depend on directly.
+names_of() {
+  local out=" " p
+  for p in "$@"; do out+="${p%%:*} "; done
+  out+=$(dpkg-query -W -f='${Depends}, ${Pre-Depends}\n' "$@" 2>/dev/null |
+    sed 's/[,|]/\n/g' | sed 's/([^)]*)//; s/:any//; s/ //g' | grep . | tr '\n' ' ' || true)
+  echo "$out "
+}
 
 # The packages that own a file; with merged /usr, dpkg may know it under /bin or /sbin.
 owners() {
@@ -65,18 +70,25 @@ check() {
     [[ $named == *" $p "* ]] && return
     [ "$(dpkg-query -W -f='${Essential}' "$p" 2>/dev/null)" = yes ] && return
   done
-  problems+=("$what: $2 comes from $(echo "${found[@]}" | tr ' ' '\n' | sort -u | xargs), which the list does not name")
+  problems+=("$what: $2 comes from $(echo "${found[@]}" | tr ' ' '\n' | sort -u | xargs), which the $list list does not name")
 }
 
-for c in "${commands[@]}"; do
-  path=$c
-  [[ $c == /* ]] || path=$(PATH=$debian_path command -v "$c" || true)
-  if [ -n "$path" ] && [ -e "$path" ]; then
-    check "$c" "$path"
-  else
-    problems+=("$c: not installed from Debian although install-deps.sh ran; name its package")
-  fi
-done
+check_commands() {
+  local c path
+  for c in "$@"; do
+    path=$c
+    [[ $c == /* ]] || path=$(PATH=$debian_path command -v "$c" || true)
+    if [ -n "$path" ] && [ -e "$path" ]; then
+      check "$c" "$path"
+    else
+      problems+=("$c: not installed from Debian although install-deps.sh ran; name its package")
+    fi
+  done
+}
+named=$(names_of "${demo_packages[@]}") list=demo
+check_commands "${demo_commands[@]}"
+named=$(names_of "${packages[@]}") list=full
+check_commands "${commands[@]}"
 for m in "${modules[@]}"; do
   # -I: without the user's site-packages and PYTHON* variables, as installed.
   if file=$(/usr/bin/python3 -I -c "import $m; print($m.__file__)" 2>/dev/null); then
@@ -91,4 +103,5 @@ if [ ${#problems[@]} -gt 0 ]; then
   printf '  %s\n' "${problems[@]}"
   exit 1
 fi
-echo "install list: each of ${#commands[@]} commands and ${#modules[@]} Python modules comes from a package it names"
+echo "install list: each of ${#commands[@]} commands and ${#modules[@]} Python modules comes from a package it names;" \
+  "the demo's ${#demo_commands[@]} from the demo's list"

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of scripts/install-list.sh that are missing.
+# Installs the Debian packages of scripts/install-list.sh that are missing:
+# all of them, or with "demo" only what the demo needs.
+#   install-deps.sh [demo]
 set -euo pipefail
 # shellcheck source=scripts/install-list.sh
 source "$(dirname "$0")/install-list.sh"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "${1-}" = demo ]; then
+  packages=("${demo_packages[@]}")
+fi
+if [[ " ${packages[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 missing=()
