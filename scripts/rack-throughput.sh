@@ -9,7 +9,10 @@
 # lines, the CPU seconds of the library's threads still alive at the end
 # (lib_cpu), of all its threads including the devices' ended ones
 # (lib+gone: the process's CPU but its main thread's) and of the whole
-# process, and the wall seconds from the open to the last frame.
+# process, the wall seconds from the open to the last frame, and the longest
+# pass of the application over its four channels (pass_s; a channel queue
+# keeps 204,800 frames and drops older ones without a line, so a reader held
+# up for seconds by a busy machine loses frames that the library delivered).
 #   scripts/rack-throughput.sh [RUNS]
 # Exit status 1 when any run lost a frame or printed a drop line.
 set -euo pipefail
@@ -31,11 +34,11 @@ free_port() {
 }
 
 failed=0
-format='%-10s %3s %9s %9s %5s %7s %8s %7s %7s\n'
+format='%-10s %3s %9s %9s %5s %7s %8s %7s %7s %7s\n'
 # shellcheck disable=SC2059
-printf "$format" case run sent received drops lib_cpu lib+gone total wall
+printf "$format" case run sent received drops lib_cpu lib+gone total wall pass_s
 measure() {
-    local devices=$1 rate=$2 run=$3 per port app_pid status=0 sent received drops wall lib gone total
+    local devices=$1 rate=$2 run=$3 per port app_pid status=0 sent received drops wall lib gone total pass
     per=$((1600000 / devices))
     port=$(free_port)
     # The application waits at most 30 s for its frames; the devices need 8.
@@ -49,11 +52,12 @@ measure() {
     sent=$(sed -n 's/^summary sent_frames=\([0-9]*\).*/\1/p' "$scratch/sim.out")
     received=$(sed -n 's/^rack: frames \([0-9]*\).*/\1/p' "$scratch/app.out")
     drops=$(grep -c "${drop_lines[@]}" "$scratch/app.err" || true)
-    read -r wall lib gone total < <(sed -n 's/^rack: .* seconds \([0-9.]*\) library_cpu \([0-9.]*\)'`
-        `' process_cpu_but_main \([0-9.]*\) total_cpu \([0-9.]*\)$/\1 \2 \3 \4/p' "$scratch/app.out") || true
+    read -r wall lib gone total pass < <(sed -n 's/^rack: .* seconds \([0-9.]*\) library_cpu \([0-9.]*\)'`
+        `' process_cpu_but_main \([0-9.]*\) total_cpu \([0-9.]*\) longest_pass \([0-9.]*\)$/\1 \2 \3 \4 \5/p' \
+        "$scratch/app.out") || true
     # shellcheck disable=SC2059
     printf "$format" "${devices}x$rate" "$run" "${sent:-?}" "${received:-?}" "$drops" "${lib:-?}" \
-        "${gone:-?}" "${total:-?}" "${wall:-?}"
+        "${gone:-?}" "${total:-?}" "${wall:-?}" "${pass:-?}"
     if [ "$status" -ne 0 ] || [ "${sent:-x}" != "$((devices * per))" ] ||
         [ "${received:-x}" != "${sent:-y}" ] || [ "$drops" -ne 0 ]; then
         failed=1

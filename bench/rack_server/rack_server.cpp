@@ -6,17 +6,21 @@
 // Opens a TCP server on 127.0.0.1:PORT and reads the channels in turn
 // (sleeping 1 ms only after a pass over all of them got nothing) until
 // FRAMES frames have arrived or SECONDS have passed, then prints one line:
-//   rack: frames F seconds S library_cpu L process_cpu_but_main M total_cpu T
+//   rack: frames F seconds S library_cpu L process_cpu_but_main M total_cpu T longest_pass P
 // library_cpu sums utime+stime of every thread but the main one that is
 // still alive just before the close; process_cpu_but_main is the process's
 // CPU (getrusage) minus the main thread's, so it also counts library threads
 // that had already ended (a device's thread ends with its connection).
 // seconds runs from the open to the last frame (or the time limit).
+// longest_pass is the longest read of all channels in turn, in seconds: a
+// channel queue holds 204,800 frames and drops the oldest beyond them without
+// a line, so a reader held up that long by a busy machine loses frames.
 // Exit status 0 when every frame arrived, 1 otherwise.
 #include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +119,8 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::seconds(limitSeconds);
     auto last = start;
+    auto passStart = start;
+    Clock::duration longestPass{};
     long long received = 0;
     while (received < wanted && Clock::now() < deadline) {
         int pass = 0;
@@ -123,11 +129,15 @@ int main(int argc, char** argv) {
             if (n > 0)
                 pass += n;
         }
+        const auto now = Clock::now();
+        longestPass = std::max(longestPass, now - passStart);
+        passStart = now;
         if (pass > 0) {
             received += pass;
-            last = Clock::now();
+            last = now;
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            passStart = Clock::now();
         }
     }
     const auto end = received >= wanted ? last : Clock::now();
@@ -135,9 +145,11 @@ int main(int argc, char** argv) {
     const double library = libraryThreadSeconds();
     const double total = usageSeconds(RUSAGE_SELF);
     const double mainThread = usageSeconds(RUSAGE_THREAD);
-    std::printf("rack: frames %lld seconds %.2f library_cpu %.2f process_cpu_but_main %.2f total_cpu %.2f\n",
-                received, std::chrono::duration<double>(end - start).count(), library, total - mainThread,
-                total);
+    std::printf(
+        "rack: frames %lld seconds %.2f library_cpu %.2f process_cpu_but_main %.2f total_cpu %.2f "
+        "longest_pass %.3f\n",
+        received, std::chrono::duration<double>(end - start).count(), library, total - mainThread, total,
+        std::chrono::duration<double>(longestPass).count());
     std::fflush(stdout);
     QUILVANE_Close(handle);
     QUILVANE_Exit();
