@@ -82,8 +82,8 @@ start_app() {
 finish() {
   status=0
   wait "$app_pid" || status=$?
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
+  kill "${sim_pids[@]}" 2>/dev/null || true
+  wait "${sim_pids[@]}" 2>/dev/null || true
   tr -d '\r' <"$scratch/app.raw" >"$scratch/app.out"
   tr -d '\r' <"$scratch/app.err" >"$scratch/app.errs"
   if [ -n "${LOGS:-}" ]; then
@@ -96,12 +96,19 @@ field() { sed -n "s/^$1//p" "$scratch/app.out" | tail -1; }
 lines() { grep -c -- "$1" "$2" || true; }
 
 devices() {
-  local build=$1 n=$2 port
+  local build=$1 n=$2 port left part
   port=$(free_port)
   start_app "$build" $((device_seconds + 120)) devices "$port" "$device_seconds" "$n"
-  timeout $((device_seconds + 120)) "$sim" --tcp-connect "127.0.0.1:$port" --connections "$n" --echo \
-    --duration $((device_seconds + 110)) >"$scratch/sim.out" 2>"$scratch/sim.err" &
-  sim_pid=$!
+  # One simulator makes at most 1024 connections.
+  sim_pids=()
+  : >"$scratch/sim.out"
+  : >"$scratch/sim.err"
+  for ((left = n; left > 0; left -= part)); do
+    part=$((left > 1000 ? 1000 : left))
+    timeout $((device_seconds + 120)) "$sim" --tcp-connect "127.0.0.1:$port" --connections "$part" --echo \
+      --duration $((device_seconds + 110)) >>"$scratch/sim.out" 2>>"$scratch/sim.err" &
+    sim_pids+=($!)
+  done
   finish "$build-devices-$n"
   printf '%-6s %5s devices: served %s (accepted %s, refused for want of a thread %s, thread starts failed %s);' \
     "$build" "$n" "$(field 'devices: ')" "$(lines 'New client connected' "$scratch/app.out")" \
@@ -120,7 +127,7 @@ flood() {
   timeout $((flood_seconds + 60)) "$sim" --tcp-connect "127.0.0.1:$port" --connections 3 --generate 20000000 \
     --channels "$channels" --records-per-packet 100 --record classic --duration "$flood_seconds" \
     >"$scratch/sim.out" 2>"$scratch/sim.err" &
-  sim_pid=$!
+  sim_pids=($!)
   finish "$build-flood"
   echo "$build flood, 3 devices x 256 channels, nobody reads:"
   grep -e '^resident' -e '^private' -e '^address' -e '^flood' -e '^closed' "$scratch/app.out" | sed 's/^/    /'
