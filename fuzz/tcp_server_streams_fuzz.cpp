@@ -1,18 +1,20 @@
 // Device connections of the TCP server whose bytes arrive interleaved, cut
-// anywhere, some ending mid-packet and their place taken by a new
-// connection. The input is a schedule: an operation byte picks one of four
-// places and either ends its connection or sends a chunk whose length is
-// the next byte (plus one) and whose bytes follow. Each connection files
-// its frames under a handle of its own here, so that they can be told apart:
-// they must be what its stream gives decoded alone, and no cache may
-// outlive its connection.
+// anywhere, decoded whenever the schedule says (by the device's own thread
+// or by the processing thread), some ending mid-packet and their place taken
+// by a new connection. The input is a schedule: an operation byte picks one
+// of four places and either ends its connection, decodes what it has
+// waiting, or sends a chunk whose length is the next byte (plus one) and
+// whose bytes follow. Each connection files its frames under a handle of its
+// own here, so that they can be told apart: they must be what its stream
+// gives decoded alone, and no cache may outlive its connection.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "codec/packet_decoder.h"
 #include "stored_frames.h"
-#include "transport/device_stream_caches.h"
+#include "transport/stream_chunk_queue.h"
 
 namespace {
 
@@ -22,17 +24,24 @@ using fuzz::check;
 constexpr std::size_t kPlaces = 4;
 constexpr std::size_t kMaxConnections = 32;
 constexpr std::int32_t kFirstHandle = 100;
-// Of the 64 values of an operation byte's upper six bits, these end the connection.
+// Of the 64 values of an operation byte's upper six bits, these end the
+// connection, and these decode its waiting bytes as the processing thread does.
 constexpr std::uint8_t kEndFrom = 56;
+constexpr std::uint8_t kDecodeFrom = 48;
+
+struct Source {
+    std::int32_t handle = 0;
+};
+using Queue = StreamChunkQueue<Source>;
 
 struct Connection {
-    std::uint64_t serial = 0;
+    std::shared_ptr<Queue::Stream> stream;
     std::vector<std::uint8_t> sent;
     bool open = true;
 };
 
 void checkConnection(const Connection& c) {
-    const std::int32_t handle = kFirstHandle + static_cast<std::int32_t>(c.serial);
+    const std::int32_t handle = c.stream->source.handle;
     fuzz::checkStored(handle, decodePackets(c.sent.data(), static_cast<std::int32_t>(c.sent.size())));
     ReceiveFrameStore::instance()->clear(handle);
 }
@@ -40,8 +49,19 @@ void checkConnection(const Connection& c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    DeviceStreamCaches caches;
-    std::vector<Connection> connections;  // every connection, by serial
+    Queue queue;
+    std::vector<std::uint8_t> taken;
+    // Inputs stay far below the queue's and the caches' bounds.
+    const auto decode = [&](Connection& c, bool wait) {
+        queue.drain(*c.stream, taken, wait, [] { check(false); });
+    };
+    const auto end = [&](Connection& c) {
+        decode(c, true);
+        queue.end(*c.stream);
+        c.open = false;
+    };
+
+    std::vector<Connection> connections;  // every connection, in the order they came
     connections.reserve(kMaxConnections);
     std::size_t current[kPlaces];
     // A place whose connection ended gets a new one while there is room;
@@ -49,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto connect = [&](std::size_t place) {
         if (connections.size() < kMaxConnections) {
             current[place] = connections.size();
-            connections.push_back(Connection{connections.size(), {}, true});
+            const Source source{kFirstHandle + static_cast<std::int32_t>(connections.size())};
+            connections.push_back(Connection{std::make_shared<Queue::Stream>(source), {}, true});
         }
     };
     for (std::size_t place = 0; place < kPlaces; ++place)
@@ -59,11 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t operation = data[at++];
         const std::size_t place = operation % kPlaces;
         Connection& c = connections[current[place]];
-        if ((operation >> 2) >= kEndFrom) {
-            if (c.open) {
-                c.open = false;
-                caches.end(c.serial);
+        if ((operation >> 2) >= kDecodeFrom) {
+            if (!c.open)
+                continue;
+            if ((operation >> 2) >= kEndFrom) {
+                end(c);
                 connect(place);
+            } else {
+                decode(c, true);
             }
             continue;
         }
@@ -71,23 +95,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = std::min(wanted, size - at);
         if (length == 0)
             break;  // a connection never hands over an empty chunk
-        if (!c.open) {
-            at += length;
-            continue;
+        if (c.open) {
+            // The device's thread decodes its own bytes once they pile up.
+            if (queue.push(c.stream, data + at, length, [] { check(false); }))
+                decode(c, false);
+            c.sent.insert(c.sent.end(), data + at, data + at + length);
         }
-        const std::int32_t handle = kFirstHandle + static_cast<std::int32_t>(c.serial);
-        caches.add(c.serial, data + at, length, handle,
-                   [] { check(false); });  // inputs stay far below the cache limit
-        c.sent.insert(c.sent.end(), data + at, data + at + length);
         at += length;
     }
     for (Connection& c : connections) {
         if (c.open)
-            caches.end(c.serial);
-    }
-
-    check(caches.size() == 0);
-    for (const Connection& c : connections)
+            end(c);
+        check(c.stream->cache.capacity() == 0);
         checkConnection(c);
+    }
     return 0;
 }

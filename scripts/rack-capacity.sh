@@ -36,8 +36,7 @@ if [[ $builds == *i686* ]]; then
     cjson=$(bash cmake/fetch-cjson-source.sh third_party)
     cmake --no-warn-unused-cli -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
       -DCMAKE_BUILD_TYPE=Release -DQUILVANE_CJSON_SOURCE_DIR="$PWD/$cjson" -DQUILVANE_WERROR=ON \
-      -DQUILVANE_WINEPREFIX="$PWD/$win/wineprefix" \
-      -DCMAKE_PROJECT_QUILVANE_SDK_INCLUDE="$PWD/bench/rack_capacity/windows_build.cmake" >/dev/null
+      -DQUILVANE_WINEPREFIX="$PWD/$win/wineprefix" >/dev/null
   fi
   cmake --build "$win" -j2 --target rack_capacity >/dev/null
   export WINEPREFIX=$PWD/$win/wineprefix WINEDEBUG=-all

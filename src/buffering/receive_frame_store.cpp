@@ -58,7 +58,9 @@ void ReceiveFrameStore::append(FrameRing& queue, const CanFrame* frames, std::si
         if (budgetDrops_ == 0)
             logError(log_lines::kReceiveBudgetFull);
         budgetDrops_ += dropped;
-    } else if (budgetDrops_ != 0) {
+    } else if (budgetDrops_ != 0 && allocatedFrames_ < budgetFrames_) {
+        // Over only once memory was given back: while the budget stays
+        // spent, queues with room left take frames between others' drops.
         logError(log_lines::kReceiveBudgetDropped, budgetDrops_);
         budgetDrops_ = 0;
     }

@@ -32,7 +32,8 @@ class ReceiveFrameStore {
     // of a queue beyond kMaxFramesPerQueue, and wakes every waiting reader
     // (once, also for an empty push). Creates the handle's entry. A queue
     // that cannot grow within the budget keeps its size and drops as a full
-    // one does, with a line when such drops begin and when they end.
+    // one does, with a line when such drops begin and one when memory given
+    // back ends them.
     // Throws std::bad_alloc when memory runs out; what was filed stays.
     void push(std::int32_t handle, std::span<const CanFrame> frames);
 

@@ -27,7 +27,8 @@ inline constexpr char kOutOfMemoryDroppingData[] = "Out of memory, dropping rece
 // The frames of every handle and channel together hold the whole receive
 // budget: frames beyond it are dropped until readers take some.
 inline constexpr char kReceiveBudgetFull[] = "Receive budget full, dropping frames";
-// Readers made room again; followed by how many frames the budget dropped.
+// Memory was given back (a handle cleared) and the drops are over;
+// followed by how many frames the budget dropped.
 inline constexpr char kReceiveBudgetDropped[] = "Frames dropped by the receive budget: ";
 
 // Send queue (standard error).

@@ -5,7 +5,6 @@
 #include <memory>
 #include <system_error>
 
-#include "codec/stream_reassembly.h"
 #include "common/library_thread.h"
 #include "common/log.h"
 #include "common/log_lines.h"
@@ -225,10 +224,7 @@ void QuilvaneTcpServer::clientLoop(net::Socket sock, const ClientQueue::StreamPt
     // decoded, so no tail of the stream is cut off; a stop drops the tail.
     if (running.load())
         dropOnOutOfMemory([&] { processStream(*stream, taken, true); });
-    {
-        std::lock_guard lock(stream->processing);
-        std::vector<std::uint8_t>().swap(stream->cache);
-    }
+    chunkQueue.end(*stream);
     logInfo(log_lines::kClientDisconnected, number);
 }
 
@@ -242,23 +238,9 @@ void QuilvaneTcpServer::processLoop() {
 
 void QuilvaneTcpServer::processStream(ClientQueue::Stream& stream, std::vector<std::uint8_t>& taken,
                                       bool wait) {
-    std::unique_lock lock(stream.processing, std::defer_lock);
-    if (wait) {
-        lock.lock();
-    } else if (!lock.try_lock()) {
-        return;  // its bytes stay listed for the thread decoding it now
-    }
-    chunkQueue.take(stream, taken);
-    // A run may hold megabytes; decoded in pieces, so that only undecodable
-    // bytes, never good ones, overflow the cache (1 MiB, and no packet is
-    // longer than 64 KiB). The overflow message comes before any later
-    // bytes' frames of the device.
-    constexpr std::size_t kPiece = 64 * 1024;
-    for (std::size_t at = 0; at < taken.size(); at += kPiece) {
-        const std::size_t length = std::min(kPiece, taken.size() - at);
-        if (!reassembleChunk(stream.cache, taken.data() + at, length, stream.source.handle))
-            logError(log_lines::kCacheOverflowForClient, net::socketNumber(stream.source.sock));
-    }
+    chunkQueue.drain(stream, taken, wait, [&] {
+        logError(log_lines::kCacheOverflowForClient, net::socketNumber(stream.source.sock));
+    });
 }
 
 }  // namespace quilvane

@@ -11,7 +11,7 @@
 
 #include "platform/net.h"
 #include "platform/thread.h"
-#include "transport/chunk_queue.h"
+#include "transport/stream_chunk_queue.h"
 
 namespace quilvane {
 
