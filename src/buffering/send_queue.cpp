@@ -32,7 +32,7 @@ void SendQueue::start() {
     try {
         sender = startThread([this] { run(); });
     } catch (const std::system_error& e) {
-        // Queued frames then wait until a later start succeeds.
+        // The queue goes on without a sender: no entry point queues frames.
         logError(log_lines::kThreadStartFailed, e.what());
         running.store(false);
     }
