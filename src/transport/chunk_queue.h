@@ -17,10 +17,11 @@ namespace quilvane {
 template <class Chunk>
 class ChunkQueue {
   public:
-    // The bound is on memory, not on chunks: a hundred devices that send a
-    // frame a packet make a hundred thousand small chunks a second, and a
-    // bound of 1000 chunks would hold 5 ms of them. The bytes of 1000 full
-    // reads may wait, each chunk counted with what its bookkeeping costs.
+    // The bound is on memory, not on chunks: a device that sends a frame a
+    // packet makes many small chunks, which a bound of 1000 chunks would
+    // hold for a few milliseconds only. The bytes of 1000 full reads may
+    // wait, each chunk counted with what its bookkeeping costs. (The TCP
+    // server's StreamChunkQueue keeps the same bound.)
     static constexpr std::size_t kMaxBytes = 1000 * 4096;
     static constexpr std::size_t kChunkOverhead = 64;
 
