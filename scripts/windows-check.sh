@@ -6,7 +6,9 @@
 # in the Windows build folder). Searches, probes and the i686
 # misaligned-stack calls run inside a private network namespace. The
 # simulator and sim_broker are Linux programs from the native build
-# (QUILVANE_NATIVE_BUILD, default build).
+# (QUILVANE_NATIVE_BUILD, default build), whose Linux test programs also run
+# quilvane.exe and quilvane-sim.exe, and check the two simulators against
+# each other.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cjson=$(bash cmake/fetch-cjson-source.sh third_party)
@@ -16,7 +18,9 @@ prefix=$PWD/build-windows-x86_64/wineprefix
 started=$SECONDS
 
 [ -f "$native/CMakeCache.txt" ] || cmake -S . -B "$native" -DQUILVANE_WERROR=ON >/dev/null
-cmake --build "$native" -j2 --target quilvane-sim sim_broker >/dev/null
+# The Linux test programs that also test the Windows tool and simulator.
+cmake --build "$native" -j2 --target quilvane-sim sim_broker quilvane quilvane_cli_test quilvane_sim_test \
+  isolated_network_test >/dev/null
 sim=$PWD/$native/tools/quilvane-sim/quilvane-sim
 broker=$PWD/$native/tests/tools/sim_broker
 
@@ -24,7 +28,7 @@ for arch in i686 x86_64; do
   dir=build-windows-$arch
   cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-$arch.cmake -DCMAKE_BUILD_TYPE=Release \
     -DQUILVANE_CJSON_SOURCE_DIR="$PWD/$cjson" -DQUILVANE_WERROR=ON -DQUILVANE_WINEPREFIX="$prefix" \
-    -DQUILVANE_TEST_SIM="$sim" -DQUILVANE_SIM_BROKER="$broker" >/dev/null
+    -DQUILVANE_TEST_SIM="$sim" -DQUILVANE_SIM_BROKER="$broker" -DQUILVANE_NATIVE_BUILD="$PWD/$native" >/dev/null
   cmake --build "$dir" -j2 >/dev/null
   exported=$($arch-w64-mingw32-objdump -p "$dir/src/QUILVANE_SDK.dll" |
     sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -E '^\s+\[' | grep -oE '\] \S+' | cut -c3- | sort)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -248,6 +249,10 @@ TEST(Dump, DurationAndCtrlCEndTheRunWithASummary) {
 // gen's frame s: identifier 0x100 + s % 256, channel CHANNELS[s % n], data (s + i) & 0xFF.
 TEST(Gen, FramesFollowThePatternCountedOnBothSidesWithProgressOnlyOnATerminal) {
     for (const bool terminal : {false, true}) {  // terminal: UDP at 300 frames/s, else TCP at once
+        // Under wine a terminal becomes wine's console, which redraws each
+        // character with escape codes of its own: Linux checks the progress.
+        if (terminal && std::getenv("QUILVANE_UNDER_WINE") != nullptr)
+            continue;
         const std::uint64_t frames = terminal ? 300 : 2000;
         const std::string count = std::to_string(frames);
         auto [sim, gen] =

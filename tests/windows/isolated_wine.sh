@@ -5,6 +5,9 @@
 #   WINEPREFIX=PREFIX [QUILVANE_SIM=PATH QUILVANE_SIM_BROKER=PATH]
 #     isolated_network.sh isolated_wine.sh ADAPTER_CHECK PROGRAM [ARGUMENT...]
 #
+# PROGRAM is a Windows program (.exe), or a Linux test program that runs
+# Windows programs through the wrappers in BUILD/wine/.
+#
 # Wine makes every socket in the wineserver, which must therefore start in
 # here: a fresh copy of the prefix gets a server of its own. Before PROGRAM
 # runs, adapter_check's "Bound to ADDRESS:PORT" lines must show that the
@@ -47,4 +50,8 @@ if [ "${QUILVANE_NETWORK-}" = two-adapters ] && ! grep -q '^Bound to ' <<<"$list
   echo "FAILED: wine sees none of the private network's adapters, in 20 listings over 10 s" >&2
   exit 1
 fi
-"$here/wine_run.sh" "$@"
+case $1 in
+  *.exe) "$here/wine_run.sh" "$@" ;;
+  # A Linux test whose children are Windows programs in this prefix.
+  *) "$@" ;;
+esac

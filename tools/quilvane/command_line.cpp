@@ -1,13 +1,13 @@
 #include "command_line.h"
 
-#include <signal.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+
+#include "tool_system.h"
 
 bool Arguments::next() {
     if (next_ >= words_.size()) {
@@ -147,22 +147,14 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 // Short steps keep the reaction to Ctrl-C prompt during long gaps.
 constexpr auto kLongestNap = std::chrono::milliseconds(20);
 
-void onStop(int) {
+void onStop() {
     stopFlag.store(true);
 }
 
 }  // namespace
 
 void installStopHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onStop;
-    sigemptyset(&action.sa_mask);
-    // SA_RESETHAND: the second Ctrl-C meets the default action and ends the
-    // process, for when the library is stuck in a connection attempt.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    tool_system::onStopRequest(onStop);
 }
 
 bool stopRequested() {

@@ -1,13 +1,10 @@
 #include "connection.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <iostream>
 
 #include "command_line.h"
 #include "common/log_lines.h"
+#include "tool_system.h"
 
 // The library's lines.
 
@@ -15,20 +12,6 @@ namespace {
 
 bool startsWith(std::string_view line, std::string_view prefix) {
     return line.substr(0, prefix.size()) == prefix;
-}
-
-void writeAll(int fd, const char* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t n = write(fd, bytes, count);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        bytes += n;
-        count -= static_cast<std::size_t>(n);
-    }
 }
 
 }  // namespace
@@ -49,23 +32,25 @@ void LinkEvents::note(std::string_view line) {
 }
 
 LibraryOutput::LibraryOutput() {
+    using namespace tool_system;
+    useRawStandardStreams();
     std::fflush(stdout);
-    const int kept = fcntl(1, F_DUPFD_CLOEXEC, 3);
-    data_ = kept >= 0 ? fdopen(kept, "w") : nullptr;
+    const int kept = duplicateStandardOutput();
+    data_ = kept >= 0 ? openWriteStream(kept) : nullptr;
     if (data_ == nullptr) {
         data_ = stdout;  // nothing to keep apart; the library's lines stay mixed in
         return;
     }
-    if (isatty(kept)) {
+    if (isTerminal(kept)) {
         setvbuf(data_, nullptr, _IOLBF, 0);
     }
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        dup2(2, 1);
+    if (!makePipe(fds)) {
+        redirectStandardOutput(2);
         return;
     }
-    dup2(fds[1], 1);
-    close(fds[1]);
+    redirectStandardOutput(fds[1]);
+    closeDescriptor(fds[1]);
     watching_ = true;
     forwarder_ = std::thread(&LibraryOutput::forward, this, fds[0]);
 }
@@ -74,7 +59,7 @@ LibraryOutput::~LibraryOutput() {
     std::cout.flush();
     std::fflush(stdout);
     if (forwarder_.joinable()) {
-        dup2(2, 1);  // the pipe's last writer goes: the forwarder reads its end
+        tool_system::redirectStandardOutput(2);  // the pipe's last writer goes: the forwarder reads its end
         forwarder_.join();
     }
     if (data_ != stdout) {
@@ -104,11 +89,9 @@ bool LibraryOutput::waitFor(const std::function<bool(const LinkEvents&)>& done,
 void LibraryOutput::forward(int from) {
     std::string pending;
     char chunk[4096];
+    using namespace tool_system;
     while (true) {
-        const ssize_t n = read(from, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const long n = readSome(from, chunk, sizeof chunk);
         if (n <= 0) {
             break;
         }
@@ -125,7 +108,7 @@ void LibraryOutput::forward(int from) {
         }
     }
     writeAll(2, pending.data(), pending.size());
-    close(from);
+    closeDescriptor(from);
 }
 
 // The connection.
@@ -250,7 +233,9 @@ void printSummary(const char* command, const RunTotals& totals, double seconds) 
 }
 
 SendRun::SendRun(const char* command)
-    : command_(command), terminal_(isatty(2) == 1), lastDrawn_(std::chrono::steady_clock::now()) {}
+    : command_(command),
+      terminal_(tool_system::isTerminal(2)),
+      lastDrawn_(std::chrono::steady_clock::now()) {}
 
 void SendRun::send(LinkSession& link, const CanFrame& frame) {
     if (link.send(frame)) {

@@ -1,9 +1,8 @@
 // quilvane dump: received frames in candump's log format, on standard output
 // and optionally in a log file.
-#include <sys/time.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -56,9 +55,8 @@ struct DumpOptions {
 };
 
 std::uint64_t hostMicros() {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000000 + static_cast<std::uint64_t>(now.tv_usec);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
 }
 
 // The frames that arrive after a tcp:// device closed its end are still
@@ -104,7 +102,7 @@ int runDump(const Words& words, LibraryOutput& output) {
 
     FILE* log = nullptr;
     if (!options.logPath.empty()) {
-        log = std::fopen(options.logPath.c_str(), "w");
+        log = std::fopen(options.logPath.c_str(), "wb");
         if (log == nullptr) {
             report("dump", "--log: cannot create \"" + options.logPath + "\": " + std::strerror(errno));
             return kExitUsage;
