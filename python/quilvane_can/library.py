@@ -9,12 +9,14 @@ final for the process, so after it no connection could ever be opened again.
 import ctypes
 import ctypes.util
 import os
+import struct
 import sysconfig
 import threading
 from pathlib import Path
-from typing import List, Optional
+from typing import Callable, List, Mapping, Optional, Tuple
 
 LIBRARY_ENVIRONMENT_VARIABLE = "QUILVANE_SDK_LIBRARY"
+SDK_PATH_ENVIRONMENT_VARIABLE = "QUILVANE_SDK_PATH"
 
 QUILVANE_TCP_CLIENT = 1
 QUILVANE_TCP_SERVER = 2
@@ -123,19 +125,30 @@ def _file_name() -> str:
     return "QUILVANE_SDK.dll" if os.name == "nt" else "libQUILVANE_SDK.so"
 
 
-def candidate_paths() -> List[str]:
-    """Where the library is looked for, in order.
+# (path, where it was looked for); the error names each place.
+Candidate = Tuple[str, str]
 
-    QUILVANE_SDK_LIBRARY, when set, is the only candidate: a path given on
-    purpose must not be replaced silently by some other copy.
-    """
-    explicit = os.environ.get(LIBRARY_ENVIRONMENT_VARIABLE)
-    if explicit:
-        return [explicit]
+
+def windows_candidates(package: Path, environ: Mapping[str, str], python_bits: int) -> List[Candidate]:
+    """Where Windows looks, in order: beside the package (and in the bin
+    folder of the unpacked SDK that holds it), QUILVANE_SDK_PATH (the DLL's
+    folder or the SDK's), then every folder on PATH."""
+    bin_folder = "x64" if python_bits == 64 else "x86"
+    places = [(package, "beside the package"), (package.parent, "beside the package"),
+              (package.parents[1] / "bin" / bin_folder, "beside the package")]
+    sdk = environ.get(SDK_PATH_ENVIRONMENT_VARIABLE)
+    if sdk:
+        places += [(Path(sdk), SDK_PATH_ENVIRONMENT_VARIABLE),
+                   (Path(sdk) / "bin" / bin_folder, SDK_PATH_ENVIRONMENT_VARIABLE)]
+    places += [(Path(entry), "PATH") for entry in environ.get("PATH", "").split(os.pathsep) if entry]
+    return [(str(directory / "QUILVANE_SDK.dll"), where) for directory, where in places]
+
+
+def _posix_candidates() -> List[Candidate]:
     paths = []
     found = ctypes.util.find_library("QUILVANE_SDK")
     if found:
-        paths.append(found)
+        paths.append((found, 'ctypes.util.find_library("QUILVANE_SDK")'))
     # Installed next to the package: <libdir>/python3/dist-packages/quilvane_can
     # puts the library three levels up, in <libdir>.
     here = Path(__file__).resolve().parent
@@ -147,9 +160,42 @@ def candidate_paths() -> List[str]:
             directories.append(Path(prefix) / multiarch)
     for directory in directories:
         path = str(directory / _file_name())
-        if path not in paths:
-            paths.append(path)
+        if path not in (p for p, _ in paths):
+            paths.append((path, "the usual places"))
     return paths
+
+
+def candidate_paths() -> List[Candidate]:
+    """Where the library is looked for, in order.
+
+    QUILVANE_SDK_LIBRARY, when set, is the only candidate: a path given on
+    purpose must not be replaced silently by some other copy.
+    """
+    explicit = os.environ.get(LIBRARY_ENVIRONMENT_VARIABLE)
+    if explicit:
+        return [(explicit, LIBRARY_ENVIRONMENT_VARIABLE)]
+    if os.name == "nt":
+        return windows_candidates(Path(__file__).resolve().parent, os.environ, _python_bits())
+    return _posix_candidates()
+
+
+def _python_bits() -> int:
+    return struct.calcsize("P") * 8
+
+
+def dll_bits(path: str) -> Optional[int]:
+    """32 or 64 for a Windows DLL of an x86 processor, else None."""
+    try:
+        with open(path, "rb") as file:
+            header = file.read(4096)
+    except OSError:
+        return None
+    if header[:2] != b"MZ" or len(header) < 64:
+        return None
+    offset = struct.unpack_from("<I", header, 60)[0]
+    if offset + 6 > len(header) or header[offset:offset + 4] != b"PE\0\0":
+        return None
+    return {0x14C: 32, 0x8664: 64}.get(struct.unpack_from("<H", header, offset + 4)[0])
 
 
 def _bind(cdll: ctypes.CDLL, path: str) -> ctypes.CDLL:
@@ -167,33 +213,44 @@ _lock = threading.Lock()
 _library: Optional[ctypes.CDLL] = None
 
 
+def find_and_load(candidates: List[Candidate], load: Callable[[str], ctypes.CDLL], windows: bool,
+                  python_bits: int) -> ctypes.CDLL:
+    """The first candidate that loads; else an error naming every place and
+    why it failed. On Windows a DLL of the other bitness is passed over and
+    named as such: Windows' own message for it says only "not a valid Win32
+    application"."""
+    failures = []
+    for path, where in candidates:
+        if windows and where != LIBRARY_ENVIRONMENT_VARIABLE and not os.path.exists(path):
+            failures.append(f"  {where}: {path}: not there")
+            continue
+        bits = dll_bits(path) if windows else None
+        if bits is not None and bits != python_bits:
+            failures.append(f"  {where}: {path}: a {bits}-bit DLL, and this Python is {python_bits}-bit")
+            continue
+        try:
+            return _bind(load(path), path)
+        except OSError as error:
+            failures.append(f"  {where}: {error}" if path in str(error) else f"  {where}: {path}: {error}")
+    if windows and not os.environ.get(SDK_PATH_ENVIRONMENT_VARIABLE):
+        failures.append(f"  {SDK_PATH_ENVIRONMENT_VARIABLE}: not set")
+    if not windows and not any(where.startswith("ctypes") for _, where in candidates) \
+            and not os.environ.get(LIBRARY_ENVIRONMENT_VARIABLE):
+        failures.insert(0, '  ctypes.util.find_library("QUILVANE_SDK"): found nothing')
+    source = (f"{LIBRARY_ENVIRONMENT_VARIABLE} is set" if os.environ.get(LIBRARY_ENVIRONMENT_VARIABLE)
+              else f"{LIBRARY_ENVIRONMENT_VARIABLE} is not set")
+    raise LibraryNotFoundError(
+        f"cannot load the QUILVANE_SDK library ({source}); tried:\n" + "\n".join(failures)
+        + f"\nSet {LIBRARY_ENVIRONMENT_VARIABLE} to the path of {_file_name()}"
+        + (f", or {SDK_PATH_ENVIRONMENT_VARIABLE} to its folder." if windows else "."))
+
+
 def load_library() -> ctypes.CDLL:
     """The loaded library with every export's types set; loaded on first use."""
     global _library
     with _lock:
         if _library is None:
-            failures = []
-            for path in candidate_paths():
-                try:
-                    cdll = ctypes.CDLL(path)
-                except OSError as error:
-                    failures.append(f"  {error}" if path in str(error) else f"  {path}: {error}")
-                    continue
-                _library = _bind(cdll, path)
-                break
-            else:
-                if not os.environ.get(LIBRARY_ENVIRONMENT_VARIABLE) and not ctypes.util.find_library("QUILVANE_SDK"):
-                    failures.insert(0, '  ctypes.util.find_library("QUILVANE_SDK"): found nothing')
-                source = (
-                    f"{LIBRARY_ENVIRONMENT_VARIABLE} is set"
-                    if os.environ.get(LIBRARY_ENVIRONMENT_VARIABLE)
-                    else f"{LIBRARY_ENVIRONMENT_VARIABLE} is not set"
-                )
-                raise LibraryNotFoundError(
-                    f"cannot load the QUILVANE_SDK library ({source}); tried:\n"
-                    + "\n".join(failures)
-                    + f"\nSet {LIBRARY_ENVIRONMENT_VARIABLE} to the path of {_file_name()}."
-                )
+            _library = find_and_load(candidate_paths(), ctypes.CDLL, os.name == "nt", _python_bits())
         return _library
 
 

@@ -3,7 +3,9 @@ loopback; its searches only inside tests/discovery/isolated_network.sh, as
 they broadcast. tests/install checks the package as cmake --install puts it."""
 
 import os
+import struct
 import subprocess
+import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -12,6 +14,7 @@ from unittest import mock
 import can
 
 import quilvane_can
+from quilvane_can import library
 from quilvane_can.connection_url import ConnectionUrl, parse_connection_url
 
 
@@ -104,8 +107,38 @@ class Package(unittest.TestCase):
         # As on a first load: the bus tests of this process have loaded it.
         with mock.patch.object(quilvane_can.library, "_library", None), \
                 mock.patch.dict(os.environ, QUILVANE_SDK_LIBRARY="/nonexistent/lib.so"), self.assertRaisesRegex(
-                can.CanInterfaceNotImplementedError, r"\(QUILVANE_SDK_LIBRARY is set\); tried:\n  /nonexistent/lib\.so"):
+                can.CanInterfaceNotImplementedError,
+                r"\(QUILVANE_SDK_LIBRARY is set\); tried:\n  QUILVANE_SDK_LIBRARY: /nonexistent/lib\.so"):
             can.Bus(interface="quilvane", channel="tcp://127.0.0.1:1")
+
+    def test_windows_search_order_and_a_dll_of_the_other_bitness(self):
+        # Windows' loader is stood in for: the order, and which file is taken.
+        with tempfile.TemporaryDirectory() as root:
+            package, on_path, later = Path(root, "sdk", "python", "quilvane_can"), Path(root, "a"), Path(root, "b")
+            environ = {"QUILVANE_SDK_PATH": "/opt/sdk", "PATH": os.pathsep.join([str(on_path), "", str(later)])}
+            candidates = library.windows_candidates(package, environ, 64)
+            dll = "QUILVANE_SDK.dll"
+            self.assertEqual(candidates, [
+                (str(package / dll), "beside the package"), (str(package.parent / dll), "beside the package"),
+                (str(Path(root, "sdk", "bin", "x64", dll)), "beside the package"),
+                (f"/opt/sdk/{dll}", "QUILVANE_SDK_PATH"), (f"/opt/sdk/bin/x64/{dll}", "QUILVANE_SDK_PATH"),
+                (str(on_path / dll), "PATH"), (str(later / dll), "PATH")])
+            self.assertEqual(library.windows_candidates(package, {}, 32)[2][0], str(Path(root, "sdk", "bin", "x86", dll)))
+
+            for folder, machine in ((on_path, 0x14C), (later, 0x8664)):  # a 32-bit DLL first, a 64-bit one later
+                folder.mkdir()
+                (folder / dll).write_bytes(b"MZ" + bytes(58) + struct.pack("<I", 64) + b"PE\0\0" + struct.pack("<H", machine))
+            loaded = []
+            stand_in = lambda path: loaded.append(path) or mock.MagicMock()
+            library.find_and_load(candidates, stand_in, True, 64)
+            self.assertEqual(loaded, [str(later / dll)])
+            with mock.patch.dict(os.environ, {}, clear=True), self.assertRaises(library.LibraryNotFoundError) as error:
+                library.find_and_load(candidates[:-1], stand_in, True, 64)
+            message = str(error.exception)
+            for path, where in candidates[:5]:
+                self.assertIn(f"  {where}: {path}: not there", message)
+            self.assertIn(f"  PATH: {on_path / dll}: a 32-bit DLL, and this Python is 64-bit", message)
+            self.assertIn("QUILVANE_SDK_PATH: not set", message)
 
 
 class DetectAvailableConfigs(unittest.TestCase):
