@@ -47,11 +47,15 @@ foreach(arch IN ITEMS i686 x86_64)
         -DQUILVANE_CJSON_SOURCE_DIR=${src}/${cjson} -DQUILVANE_WERROR=${QUILVANE_WERROR}
         -DQUILVANE_BUILD_TESTS=OFF -DQUILVANE_BUILD_BENCH=OFF)
   endif()
-  run(${QUILVANE_CMAKE} --build ${build} --target QUILVANE_SDK --parallel 2)
+  run(${QUILVANE_CMAKE} --build ${build} --target QUILVANE_SDK quilvane quilvane-sim --parallel 2)
 
   file(MAKE_DIRECTORY ${stage}/bin/${folder} ${stage}/lib/${folder})
   run(${arch}-w64-mingw32-strip --strip-unneeded -o ${stage}/bin/${folder}/QUILVANE_SDK.dll
       ${build}/src/QUILVANE_SDK.dll)
+  foreach(program IN ITEMS quilvane quilvane-sim)
+    run(${arch}-w64-mingw32-strip --strip-unneeded -o ${stage}/bin/${folder}/${program}.exe
+        ${build}/src/${program}.exe)
+  endforeach()
   file(COPY ${build}/src/libQUILVANE_SDK.dll.a DESTINATION ${stage}/lib/${folder})
   # The format Microsoft's linker reads; for x86 the symbols get the
   # underscore of the C calling convention, the imported names stay plain.

@@ -4,8 +4,10 @@
 # - the Windows SDK ZIP: its layout and SHA256SUMS; each import library
 #   (QUILVANE_SDK.lib for Microsoft's linker, libQUILVANE_SDK.dll.a for
 #   MinGW) names exactly the exports of its DLL; each DLL carries the project
-#   version; the C example, linked with MinGW against lib/x86 and lib/x64
-#   QUILVANE_SDK.lib, runs under wine against the simulator on loopback;
+#   version, as do quilvane.exe and quilvane-sim.exe; the C example, linked
+#   with MinGW against lib/x86 and lib/x64 QUILVANE_SDK.lib, runs under wine
+#   against the simulator on loopback, and so does the archive README's
+#   quick start with the archive's own programs;
 # - the Debian packages: their declared dependencies resolve on this
 #   machine; installed with dpkg into a scratch root (never the machine),
 #   the out-of-tree consumer builds against them through pkg-config and
@@ -56,7 +58,7 @@ sdk=$work/zip/QUILVANE_SDK-$version-windows
 for file in README.txt SHA256SUMS include/quilvane_sdk.h examples/c/quilvane_demo.c csharp/NativeMethods.cs \
   csharp/QuilvaneConnection.cs csharp/example/QuilvaneDemo.cs python/quilvane_can/bus.py \
   "python/quilvane_can-$version.dist-info/entry_points.txt" wireshark/quilvane.lua \
-  {bin/x86,bin/x64}/QUILVANE_SDK.dll {lib/x86,lib/x64}/{QUILVANE_SDK.lib,libQUILVANE_SDK.dll.a}; do
+  {bin/x86,bin/x64}/{QUILVANE_SDK.dll,quilvane.exe,quilvane-sim.exe} {lib/x86,lib/x64}/{QUILVANE_SDK.lib,libQUILVANE_SDK.dll.a}; do
   [ -f "$sdk/$file" ] || fail "the ZIP has no $file"
 done
 (cd "$sdk" && sha256sum --quiet --strict -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
@@ -82,12 +84,14 @@ for folder in x86 x64; do
       { [ $folder = x86 ] && sed 's/^_//' || cat; } | sort -u)
     [ "$imported" = "$exported" ] || fail "$folder $lib names other imports than the DLL exports: $(diff <(echo "$exported") <(echo "$imported"))"
   done
-  strings=$(wrestool -x --raw --type=version "$dll" | x86_64-w64-mingw32-strings -el | tr '\n' ' ')
-  [[ $strings == *"ProductName QUILVANE_SDK "*"ProductVersion $version "* ]] || fail "$folder DLL version strings: $strings"
-  [[ $strings == *"FileVersion $version "* ]] || fail "$folder DLL file version: $strings"
-  wrestool -x --raw --type=version "$dll" | od -An -tx1 -v | tr -d ' \n' | grep -q "$fixed" ||
-    fail "$folder DLL fixed file version is not $version"
-  echo "$folder: the DLL exports the $(echo "$expected" | wc -l) names, both import libraries name exactly them, version $version"
+  for file in QUILVANE_SDK.dll quilvane.exe quilvane-sim.exe; do
+    strings=$(wrestool -x --raw --type=version "$sdk/bin/$folder/$file" | x86_64-w64-mingw32-strings -el | tr '\n' ' ')
+    [[ $strings == *"ProductName QUILVANE_SDK "*"ProductVersion $version "* ]] || fail "$folder $file version strings: $strings"
+    [[ $strings == *"FileVersion $version "* ]] || fail "$folder $file file version: $strings"
+    wrestool -x --raw --type=version "$sdk/bin/$folder/$file" | od -An -tx1 -v | tr -d ' \n' | grep -q "$fixed" ||
+      fail "$folder $file fixed file version is not $version"
+  done
+  echo "$folder: the DLL exports the $(echo "$expected" | wc -l) names, both import libraries name exactly them; DLL and programs are version $version"
 done
 
 if [ ! -d "$prefix" ]; then
@@ -107,6 +111,21 @@ for folder in x86 x64; do
     >"$work/demo.out" 2>&1 || { cat "$work/demo.out"; fail "the $folder example under wine"; }
   [ "$(grep -c '^([0-9.]*) can0 12[3-6]#' "$work/demo.out")" = 4 ] || { cat "$work/demo.out"; fail "the $folder example's echoes"; }
   echo "$folder: the C example linked against lib/$folder/QUILVANE_SDK.lib got its 4 frames back under wine"
+
+  # The README's quick start with the archive's own programs, on a free port.
+  (cd "$sdk/bin/$folder" && WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 wine quilvane-sim.exe --tcp-listen 127.0.0.1:0 \
+    --connections 2 --generate 10 --rate 50 --verbose --duration 60 >"$work/qs-sim.out" 2>"$work/qs-sim.err") &
+  pids+=($!)
+  for _ in $(seq 200); do grep -q '^ready ' "$work/qs-sim.out" && break; sleep 0.1; done
+  port=$(sed -n 's/^ready .*:\([0-9]*\)$/\1/p' "$work/qs-sim.out")
+  [ -n "$port" ] || fail "the $folder quilvane-sim.exe did not start"
+  quick() { (cd "$sdk/bin/$folder" && WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 wine quilvane.exe "$@" 2>>"$work/qs.err"); }
+  quick send "tcp://127.0.0.1:$port" 123#DEADBEEF >/dev/null || { cat "$work/qs.err"; fail "the $folder quick start's send"; }
+  dumped=$(quick dump "tcp://127.0.0.1:$port" --count 10) || { cat "$work/qs.err"; fail "the $folder quick start's dump"; }
+  [ "$(grep -c '^([0-9.]*) can0 1[0-9A-F][0-9A-F]#' <<<"$dumped")" = 10 ] || fail "the $folder quick start dumped: $dumped"
+  for _ in $(seq 50); do grep -q 'can0 123#DEADBEEF' "$work/qs-sim.err" && break; sleep 0.1; done
+  grep -q 'can0 123#DEADBEEF' "$work/qs-sim.err" || fail "the $folder quick start's simulator did not show the frame sent"
+  echo "$folder: the README's quick start with the archive's quilvane-sim.exe and quilvane.exe works under wine"
 done
 
 echo "--- Debian packages"
