@@ -132,12 +132,15 @@ int runServe(const Words& words, LibraryOutput& output) {
         return kExitFailed;
     }
     RunClock clock;
-    int status = kExitFailed;
+    int status = kExitOk;
     socketcand::ServerTotals totals;
     {
         socketcand::Server server(link, options);
-        if (server.start())
-            status = server.run();
+        if (!server.start()) {
+            link.end();
+            return kExitFailed;
+        }
+        status = server.run();
         totals = server.totals();
     }
     const bool interrupted = stopRequested();

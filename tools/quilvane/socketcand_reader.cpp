@@ -116,7 +116,7 @@ class Arguments {
         return true;
     }
     bool end() { return next_ == words_.size() || fail("too many words"); }
-    std::string error;
+    const char* error = "";
 
   private:
     std::string_view take() { return next_ < words_.size() ? words_[next_++] : std::string_view(); }
@@ -211,7 +211,7 @@ Command parseMessage(std::string_view text) {
             break;
     }
     if (!ok)
-        return invalid(command, std::string(syntax->name) + ": " + args.error);
+        return invalid(command, std::string(syntax->name) + ": " + std::string(args.error));
     return command;
 }
 
