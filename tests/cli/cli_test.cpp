@@ -88,15 +88,6 @@ TEST(Arguments, BadArgumentsAreNamedAndEndWithStatusTwoAndNoDeviceWithOne) {
     EXPECT_THAT(runCli({"gen", tcp, "--rate", "x"}).err, HasSubstr("Try 'quilvane gen --help'."));
 }
 
-// Every line must be a log line: nothing else may reach the data stream.
-std::vector<LogRecord> records(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<LogRecord> result;
-    LogReadError error;
-    EXPECT_TRUE(readCandumpLog(in, result, error)) << "line " << error.line << ": " << error.message;
-    return result;
-}
-
 // What frames log lines hold; without their flags unless asked, as the
 // simulator's log shows none ("##0" for any FD frame).
 auto framesOf(const std::vector<LogRecord>& records, bool flags = false) {
@@ -106,41 +97,6 @@ auto framesOf(const std::vector<LogRecord>& records, bool flags = false) {
         frames.push_back(fieldsOf(r.frame));
     }
     return frames;
-}
-
-using Joined = std::pair<std::unique_ptr<SimProcess>, std::unique_ptr<ChildProcess>>;
-
-// The tool (`cli`: the command; the CONNECTION is put in after it) and a
-// simulator joined over `kind`: "tcp" (the simulator listens), "tcp-listen"
-// (the tool listens, the simulator connects, retrying until it can) or "udp".
-// Whichever side receives starts first: over UDP the tool must be bound before
-// the simulator sends, not to lose datagrams.
-Joined join(const std::string& kind, bool deviceSends, std::vector<std::string> cli,
-            std::vector<std::string> sim, const SpawnOptions& options = {}) {
-    const std::uint16_t port = freePort(kind == "udp");
-    const std::string local = "127.0.0.1:" + std::to_string(port);
-    Joined j;
-    if (kind == "tcp" || (kind == "udp" && !deviceSends)) {
-        sim.insert(sim.begin(), {kind == "udp" ? "--udp" : "--tcp-listen", "127.0.0.1:0"});
-        j.first = std::make_unique<SimProcess>(sim);
-        cli.insert(cli.begin() + 1, kind + "://127.0.0.1:" + std::to_string(j.first->readyPort()));
-        j.second = std::make_unique<ChildProcess>();
-        spawnCli(*j.second, cli, options);
-        return j;
-    }
-    const bool udp = kind == "udp";
-    cli.insert(cli.begin() + 1,
-               udp ? "udp://127.0.0.1:9?local=" + local : "tcp-listen://:" + std::to_string(port));
-    j.second = std::make_unique<ChildProcess>();
-    spawnCli(*j.second, cli, options);
-    const auto bound = [&] { return j.second->err().find(kBoundTo + local) != std::string::npos; };
-    EXPECT_TRUE(!udp || j.second->readUntil(bound, 10000)) << j.second->err();
-    const std::vector<std::string> device =
-        udp ? std::vector<std::string>{"--udp", "127.0.0.1:0", "--peer", local}
-            : std::vector<std::string>{"--tcp-connect", local};
-    sim.insert(sim.begin(), device.begin(), device.end());
-    j.first = std::make_unique<SimProcess>(sim);
-    return j;
 }
 
 TEST(Connections, EveryKindCarriesFramesBothWaysCountedOnBothSides) {

@@ -25,6 +25,7 @@ int runDump(const Words& words, LibraryOutput& output);
 int runSend(const Words& words, LibraryOutput& output);
 int runGen(const Words& words, LibraryOutput& output);
 int runReplay(const Words& words, LibraryOutput& output);
+int runServe(const Words& words, LibraryOutput& output);
 
 // A command line the tool cannot use. The message names the argument and
 // what was expected; the tool prints it and ends with exit status 2.

@@ -22,8 +22,9 @@ Commands:
   send        send frames written in cansend's syntax
   gen         send generated frames at a given rate, like cangen
   replay      send the frames of a candump log file, keeping its timing
+  serve       offer a device to socketcand clients (--socketcand)
 
-CONNECTION (dump, send, gen, replay):
+CONNECTION (dump, send, gen, replay, serve):
   tcp://ADDRESS:PORT          connect to the device's TCP server
   tcp-listen://[ADDRESS]:PORT devices connect to us; the library listens on
                               every local address, so ADDRESS is checked and
@@ -49,7 +50,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {{"search", runSearch}, {"probe", runProbe}, {"dump", runDump},
-                                 {"send", runSend},     {"gen", runGen},     {"replay", runReplay}};
+                                 {"send", runSend},     {"gen", runGen},     {"replay", runReplay},
+                                 {"serve", runServe}};
 
 int dispatch(const Words& words, LibraryOutput& output) {
     if (words.empty()) {
@@ -79,10 +81,11 @@ int dispatch(const Words& words, LibraryOutput& output) {
             }
         }
     }
-    std::fprintf(stderr,
-                 "quilvane: unknown command \"%s\"; expected search, probe, dump, send, gen or replay\n"
-                 "Try 'quilvane --help'.\n",
-                 name.c_str());
+    std::fprintf(
+        stderr,
+        "quilvane: unknown command \"%s\"; expected search, probe, dump, send, gen, replay or serve\n"
+        "Try 'quilvane --help'.\n",
+        name.c_str());
     return kExitUsage;
 }
 
