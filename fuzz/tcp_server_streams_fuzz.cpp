@@ -2,15 +2,14 @@
 // anywhere, decoded whenever the schedule says (by the device's own thread
 // or by the processing thread), some ending mid-packet and their place taken
 // by a new connection. The input is a schedule: an operation byte picks one
-// of four places and either ends its connection, decodes what it has
-// waiting, or sends a chunk whose length is the next byte (plus one) and
-// whose bytes follow. Each connection files its frames under a handle of its
-// own here, so that they can be told apart: they must be what its stream
-// gives decoded alone, and no cache may outlive its connection.
+// of four places (its low two bits) and, by its upper six bits, ends its
+// connection (56 and up), decodes what it has waiting (48 and up), or sends
+// a chunk whose length is the next byte (plus one) and whose bytes follow.
+// Each connection files its frames under a handle of its own here, so that
+// they can be told apart: they must be what its stream gives decoded alone,
+// and no cache may outlive its connection.
 #include <algorithm>
-#include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "codec/packet_decoder.h"
 #include "stored_frames.h"
@@ -22,12 +21,7 @@ using namespace quilvane;
 using fuzz::check;
 
 constexpr std::size_t kPlaces = 4;
-constexpr std::size_t kMaxConnections = 32;
-constexpr std::int32_t kFirstHandle = 100;
-// Of the 64 values of an operation byte's upper six bits, these end the
-// connection, and these decode its waiting bytes as the processing thread does.
-constexpr std::uint8_t kEndFrom = 56;
-constexpr std::uint8_t kDecodeFrom = 48;
+constexpr std::size_t kMaxConnections = 32;  // after that a place whose connection ended stays silent
 
 struct Source {
     std::int32_t handle = 0;
@@ -40,17 +34,21 @@ struct Connection {
     bool open = true;
 };
 
-void checkConnection(const Connection& c) {
-    const std::int32_t handle = c.stream->source.handle;
-    fuzz::checkStored(handle, decodePackets(c.sent.data(), static_cast<std::int32_t>(c.sent.size())));
-    ReceiveFrameStore::instance()->clear(handle);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Queue queue;
     std::vector<std::uint8_t> taken;
+    std::vector<Connection> connections;  // every connection, in the order they came
+    connections.reserve(kMaxConnections);
+    std::size_t current[kPlaces];
+    const auto connect = [&](std::size_t place) {
+        if (connections.size() < kMaxConnections) {
+            current[place] = connections.size();
+            const Source source{100 + static_cast<std::int32_t>(connections.size())};
+            connections.push_back(Connection{std::make_shared<Queue::Stream>(source), {}, true});
+        }
+    };
     // Inputs stay far below the queue's and the caches' bounds.
     const auto decode = [&](Connection& c, bool wait) {
         queue.drain(*c.stream, taken, wait, [] { check(false); });
@@ -60,19 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         queue.end(*c.stream);
         c.open = false;
     };
-
-    std::vector<Connection> connections;  // every connection, in the order they came
-    connections.reserve(kMaxConnections);
-    std::size_t current[kPlaces];
-    // A place whose connection ended gets a new one while there is room;
-    // after that it stays silent.
-    const auto connect = [&](std::size_t place) {
-        if (connections.size() < kMaxConnections) {
-            current[place] = connections.size();
-            const Source source{kFirstHandle + static_cast<std::int32_t>(connections.size())};
-            connections.push_back(Connection{std::make_shared<Queue::Stream>(source), {}, true});
-        }
-    };
     for (std::size_t place = 0; place < kPlaces; ++place)
         connect(place);
 
@@ -80,13 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t operation = data[at++];
         const std::size_t place = operation % kPlaces;
         Connection& c = connections[current[place]];
-        if ((operation >> 2) >= kDecodeFrom) {
-            if (!c.open)
-                continue;
-            if ((operation >> 2) >= kEndFrom) {
+        if ((operation >> 2) >= 48) {
+            if (c.open && (operation >> 2) >= 56) {
                 end(c);
                 connect(place);
-            } else {
+            } else if (c.open) {
                 decode(c, true);
             }
             continue;
@@ -95,19 +78,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = std::min(wanted, size - at);
         if (length == 0)
             break;  // a connection never hands over an empty chunk
-        if (c.open) {
-            // The device's thread decodes its own bytes once they pile up.
-            if (queue.push(c.stream, data + at, length, [] { check(false); }))
-                decode(c, false);
+        // The device's thread decodes its own bytes once they pile up.
+        if (c.open && queue.push(c.stream, data + at, length, [] { check(false); }))
+            decode(c, false);
+        if (c.open)
             c.sent.insert(c.sent.end(), data + at, data + at + length);
-        }
         at += length;
     }
     for (Connection& c : connections) {
         if (c.open)
             end(c);
         check(c.stream->cache.capacity() == 0);
-        checkConnection(c);
+        fuzz::checkStored(c.stream->source.handle,
+                          decodePackets(c.sent.data(), static_cast<std::int32_t>(c.sent.size())));
+        ReceiveFrameStore::instance()->clear(c.stream->source.handle);
     }
     return 0;
 }
