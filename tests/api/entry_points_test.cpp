@@ -18,6 +18,7 @@ namespace {
 constexpr std::uint32_t kNoTransport = 4;
 std::uint8_t kId[6] = {};
 std::uint8_t kAddress[4] = {127, 0, 0, 1};
+CanFrame frame{};
 
 // Handles of type 4 need no network; the local port keeps their keys apart.
 int openKeyed(std::uint16_t localPort) {
@@ -38,8 +39,6 @@ TEST(EntryPoints, NullPointersAndBadArgumentsFailWithoutEffect) {
     EXPECT_EQ(QUILVANE_ProbeVCIDevice(nullptr, kAddress, 10), -1);
     EXPECT_EQ(QUILVANE_ProbeVCIDevice(kId, nullptr, 10), -1);
     EXPECT_EQ(QUILVANE_ProbeVCIDevice(kId, kAddress, 0), -1);
-
-    CanFrame frame{};
     const int handle = openKeyed(0);
     ASSERT_EQ(handle, 0);
     EXPECT_EQ(QUILVANE_Recv_CAN(handle, 0, nullptr, 1), -1);
@@ -57,7 +56,6 @@ TEST(EntryPoints, EverythingFailsCleanlyAfterExit) {
     QUILVANE_Init();
     ASSERT_EQ(openKeyed(0), 0);
     QUILVANE_Exit();
-    CanFrame frame{};
     DeviceInfo devices[1];
     PelixDeviceRecord records[1];
     EXPECT_EQ(openKeyed(0), -1);
@@ -81,18 +79,16 @@ TEST(EntryPoints, ExitWithNothingCreatedIsFinalToo) {
     EXPECT_EQ(openKeyed(0), -1);
 }
 
+// A gap below the largest handle is not reused; numbering starts over once nothing is open.
 TEST(Handles, NumberingFollowsTheLargestOpenHandle) {
-    EXPECT_EQ(openKeyed(1), 0);
-    EXPECT_EQ(openKeyed(2), 1);
-    EXPECT_EQ(openKeyed(3), 2);
-    QUILVANE_Close(1);
-    EXPECT_EQ(openKeyed(4), 3) << "a gap below the largest handle is not reused";
-    QUILVANE_Close(2);
-    QUILVANE_Close(3);
-    EXPECT_EQ(openKeyed(5), 1);
-    QUILVANE_Close(0);
-    QUILVANE_Close(1);
-    EXPECT_EQ(openKeyed(6), 0) << "numbering starts over once nothing is open";
+    const std::vector<std::vector<int>> closedBeforeOpen = {{}, {}, {}, {1}, {2, 3}, {0, 1}};
+    std::vector<int> handles;
+    for (std::uint16_t port = 1; const auto& closed : closedBeforeOpen) {
+        for (const int handle : closed)
+            QUILVANE_Close(handle);
+        handles.push_back(openKeyed(port++));
+    }
+    EXPECT_EQ(handles, (std::vector<int>{0, 1, 2, 3, 1, 0}));
 }
 
 TEST(Handles, KeyIsTypeLocalAddressAndLocalPortOnly) {
@@ -111,7 +107,6 @@ TEST(Handles, TypeWithoutTransportIsOpenButCannotSendOrCloseCleanly) {
         auto params = openParams(type);
         const int handle = QUILVANE_Open(&params);
         ASSERT_GE(handle, 0) << "type " << type;
-        CanFrame frame{};
         EXPECT_EQ(QUILVANE_Send_CAN(handle, &frame), -1);
         EXPECT_EQ(QUILVANE_Close(handle), -1) << "no transport was stopped";
         EXPECT_EQ(QUILVANE_Recv_CAN(handle, 0, &frame, 1), -1) << "but the handle is gone";

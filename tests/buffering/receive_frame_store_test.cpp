@@ -5,14 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "common/fault_injection.h"
 #include "common/log_lines.h"
-
-#include <chrono>
-#include <thread>
 
 namespace quilvane {
 namespace {
@@ -23,6 +22,14 @@ constexpr std::uint64_t kBound = ReceiveFrameStore::kMaxFramesPerQueue;
 
 CanFrame frame(std::uint8_t channel, std::uint64_t sequence) {
     return CanFrame{sequence, 0, 0, channel, 0, {}};
+}
+
+// Frames first to first + count - 1 of the channel.
+Frames run(std::uint8_t channel, std::uint64_t first, std::uint64_t count) {
+    Frames frames;
+    for (std::uint64_t i = first; i < first + count; ++i)
+        frames.push_back(frame(channel, i));
+    return frames;
 }
 
 Seqs pop(std::int32_t handle, std::int32_t channel, std::int32_t maxCount) {
@@ -47,12 +54,8 @@ TEST(ReceiveFrameStore, PopsTakeFromTheFrontOfTheLowEightBitsChannel) {
 }
 
 TEST(ReceiveFrameStore, KeepsTheNewestFramesOfAFullQueue) {
-    Frames batch;
-    for (std::uint64_t i = 0; i < kBound + 1; ++i)
-        batch.push_back(frame(9, i));
-    auto* store = ReceiveFrameStore::instance();
-    store->push(1, batch);
-    store->push(1, Frames{frame(9, kBound + 1), frame(8, 0)});
+    ReceiveFrameStore::instance()->push(1, run(9, 0, kBound + 1));
+    ReceiveFrameStore::instance()->push(1, Frames{frame(9, kBound + 1), frame(8, 0)});
     const Seqs got = pop(1, 9, kBound + 1);
     ASSERT_EQ(got.size(), kBound);
     EXPECT_EQ(got.front(), 2u);
@@ -67,16 +70,10 @@ TEST(ReceiveFrameStore, KeepsTheNewestFramesOfAFullQueue) {
 TEST(ReceiveFrameStore, BudgetAndFailedAllocationsDropWithALine) {
     faults::receiveBudgetFrames = 1000;
     auto* store = ReceiveFrameStore::instance();
-    const auto fill = [](std::uint8_t channel, std::uint64_t first, std::uint64_t count) {
-        Frames frames;
-        for (std::uint64_t i = first; i < first + count; ++i)
-            frames.push_back(frame(channel, i));
-        return frames;
-    };
     testing::internal::CaptureStderr();
-    store->push(1, fill(0, 0, 600));    // grows to 1000 frames, the whole budget
-    store->push(2, fill(1, 0, 600));    // no room: every frame dropped
-    store->push(1, fill(0, 600, 500));  // the queue drops its oldest within what it has
+    store->push(1, run(0, 0, 600));    // grows to 1000 frames, the whole budget
+    store->push(2, run(1, 0, 600));    // no room: every frame dropped
+    store->push(1, run(0, 600, 500));  // the queue drops its oldest within what it has
     const std::string full = testing::internal::GetCapturedStderr();
     EXPECT_EQ(full, std::string(log_lines::kReceiveBudgetFull) + "\n");
     EXPECT_EQ(pop(2, 1, 8), Seqs{});
@@ -85,16 +82,16 @@ TEST(ReceiveFrameStore, BudgetAndFailedAllocationsDropWithALine) {
     EXPECT_EQ(kept.front(), 100u);
 
     testing::internal::CaptureStderr();
-    store->push(1, fill(0, 0, 10));
+    store->push(1, run(0, 0, 10));
     store->clear(1);
-    store->push(2, fill(1, 0, 10));
+    store->push(2, run(1, 0, 10));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               std::string(log_lines::kReceiveBudgetDropped) + "700\n");
     EXPECT_EQ(pop(2, 1, 20).size(), 10u) << "a cleared handle gave its memory back";
 
     faults::storeAllocationsToFail = 1;
-    EXPECT_THROW(store->push(3, fill(0, 0, 5)), std::bad_alloc);
-    store->push(3, fill(0, 5, 5));
+    EXPECT_THROW(store->push(3, run(0, 0, 5)), std::bad_alloc);
+    store->push(3, run(0, 5, 5));
     EXPECT_EQ(pop(3, 0, 20), (Seqs{5, 6, 7, 8, 9}));
 }
 
