@@ -20,9 +20,7 @@
 # larger of "all" and the interface's): qa0 and qb0 do both, so that they
 # hear a device's broadcast reply too; qa1 and qb1 do not, so that a device
 # hears each request once. Addresses carry their subnet's broadcast address
-# ("brd +"), as Windows adapters always do. 198.51.100.3 is a silent
-# neighbour: a static entry sends its frames to qa1, whose address it is
-# not, so a connection attempt to it waits out its time-out.
+# ("brd +"), as Windows adapters always do.
 set -euo pipefail
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: creating a private network namespace needs root"
@@ -40,7 +38,6 @@ for network in ${QUILVANE_NETWORKS:-two-adapters none}; do
       ip addr add 198.51.100.129/25 brd + dev qb0
       ip addr add 198.51.100.130/25 brd + dev qb1
       for l in qa0 qa1 qb0 qb1; do ip link set "$l" up; done
-      ip neigh add 198.51.100.3 lladdr 02:00:00:00:00:03 dev qa0 nud permanent
       sysctl -qw net.ipv4.conf.all.rp_filter=0
       for l in qa0 qb0; do sysctl -qw "net.ipv4.conf.$l.rp_filter=0" "net.ipv4.conf.$l.accept_local=1"; done
     fi

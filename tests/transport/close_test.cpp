@@ -1,7 +1,8 @@
 // Closing and exiting while connections are busy in every way a device can
 // keep them busy: nobody connected, connected and silent, a peer that never
-// reads, a device sending at full speed. A call that hangs fails the program
-// at once, since its thread could never be joined.
+// reads, a device sending at full speed, a device that never answers the
+// connect. A call that hangs fails the program at once, since its thread
+// could never be joined.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -115,26 +116,65 @@ TEST(Exit, WithOneConnectionOfEachTypeOpen) {
     closeSocket(serverDevice);
 }
 
-// A listener whose queue is full drops further connection requests, so an
-// attempt to connect to it waits, as to a device that does not answer.
-TEST(Exit, WhileATcpClientIsStillMakingItsAttempts) {
+// A TCP client open making its attempts on a thread of its own, to a
+// listener whose queue is full: that drops further connection requests, so
+// each attempt waits as for a device that does not answer (three of 3 s).
+struct AttemptingClient {
+    explicit AttemptingClient(int expectedHandle) {
+        opening = std::async(std::launch::async, [this] { handle = QUILVANE_Open(&params); });
+        // Its handle is taken at once: a read of it answers 0, not -1.
+        CanFrame frame;
+        for (int i = 0; i < 2000 && QUILVANE_Recv_CAN(expectedHandle, 0, &frame, 1) != 0; ++i)
+            std::this_thread::sleep_for(1ms);
+    }
+    ~AttemptingClient() {
+        for (const int fd : fillers)
+            closeSocket(fd);
+        closeSocket(listener);
+    }
+    bool attempting() const { return opening.wait_for(0s) == std::future_status::timeout; }
+
     std::uint16_t port = 0;
-    const int listener = tcpListen(port, 0);
-    const int fillers[] = {tcpConnect(port, false), tcpConnect(port, false)};
+    int listener = tcpListen(port, 0);
+    int fillers[2] = {tcpConnect(port, false), tcpConnect(port, false)};
+    OpenParams params = openParams(QUILVANE_TCP_CLIENT, "", 2, "127.0.0.1", port);
+    std::atomic<int> handle{-2};
+    std::future<void> opening;
+};
+
+// Meanwhile its key is taken and every other call goes on without waiting
+// for it: had one waited, the attempts would be over by the end.
+TEST(Close, TcpClientStillMakingItsAttemptsHoldsUpNoOtherCallAndACloseEndsThem) {
+    SimProcess live({"--tcp-listen", "127.0.0.1:0", "--connections", "100", "--echo", "--duration", "60"});
+    ASSERT_EQ(openTcpClient(live.readyPort()), 0);
+    AttemptingClient client(1);
+    ASSERT_TRUE(client.attempting());
+    EXPECT_EQ(QUILVANE_Open(&client.params), -1) << "the key is taken while the attempts run";
+    for (std::uint32_t id = 0; id < 200; ++id) {
+        const CanFrame f = makeFrame(id, {0});
+        ASSERT_EQ(QUILVANE_Send_CAN(0, &f), 0);
+        const auto echo = receiveFrames(0, 0, 1);
+        ASSERT_TRUE(echo.size() == 1 && echo[0].id == id) << id;
+    }
+    // Another local port, so another key.
+    const OpenParams other = openParams(QUILVANE_TCP_CLIENT, "", 3, "127.0.0.1", live.readyPort());
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(QUILVANE_Open(&other), 2) << "the attempting client's number is not handed out";
+        ASSERT_EQ(QUILVANE_Close(2), 0);
+    }
+    EXPECT_TRUE(client.attempting()) << "the attempts ended early, or a call waited for them";
+    EXPECT_EQ(within2s("closing a client making its attempts", 1), 0);
+    mustReturnWithin2s("the QUILVANE_Open making its attempts", client.opening);
+    EXPECT_EQ(client.handle, -1);
+}
+
+TEST(Exit, WhileATcpClientIsStillMakingItsAttempts) {
     QUILVANE_Init();
-    int handle = 0;
-    std::future<void> opening = std::async(std::launch::async, [&] { handle = openTcpClient(port); });
-    // Its handle is taken at once: a read of it answers 0, not -1.
-    CanFrame frame;
-    for (int i = 0; i < 2000 && QUILVANE_Recv_CAN(0, 0, &frame, 1) != 0; ++i)
-        std::this_thread::sleep_for(1ms);
-    ASSERT_EQ(opening.wait_for(0s), std::future_status::timeout) << "the attempt did not wait";
+    AttemptingClient client(0);
+    ASSERT_TRUE(client.attempting()) << "the attempt did not wait";
     within2s("QUILVANE_Exit", -1);
-    mustReturnWithin2s("the QUILVANE_Open making its attempts", opening);
-    EXPECT_EQ(handle, -1);
-    for (const int fd : fillers)
-        closeSocket(fd);
-    closeSocket(listener);
+    mustReturnWithin2s("the QUILVANE_Open making its attempts", client.opening);
+    EXPECT_EQ(client.handle, -1);
 }
 
 }  // namespace
