@@ -2,6 +2,8 @@
 // the reassembly cache's limit.
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "buffering/receive_frame_store.h"
 #include "codec/packet_decoder.h"
 #include "codec/packet_encoder.h"
@@ -26,13 +28,10 @@ TEST(PacketEncoder, FillsRecordsOfBothSizes) {
     example.resize(86, 0);
     EXPECT_EQ(worked, (example + Bytes{0x17, 0}));
 
-    CanFrame f{};
+    Bytes data(64);
+    std::iota(data.begin(), data.end(), 1);
+    CanFrame f = makeFrame(0xE0000042, data, 3, 0xA55A);
     f.timestamp = 0x0102030405060708;
-    f.id = 0xE0000042;
-    f.flags = 0xA55A;
-    f.channel = 3;
-    for (int i = 0; i < 64; ++i)
-        f.data[i] = std::uint8_t(i + 1);
     struct Case {
         int recordSize;
         std::uint8_t dataLength, sent;
