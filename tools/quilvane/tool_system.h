@@ -9,7 +9,7 @@
 
 namespace tool_system {
 
-// Calls `stop` on Ctrl-C (and SIGTERM or a console's close); the second
+// Calls `stop` on Ctrl-C (and SIGTERM, or Ctrl-Break on Windows); the second
 // Ctrl-C ends the process at once, for when the library is stuck in a
 // connection attempt. `stop` must be safe to call from a signal handler.
 void onStopRequest(void (*stop)());

@@ -12,7 +12,9 @@ void (*stopCallback)() = nullptr;
 volatile LONG stopsSeen = 0;
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    // A closed console window ends the process whatever a handler returns:
+    // only Ctrl-C and Ctrl-Break can end a command with its summary.
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
         return FALSE;
     }
     // Returning FALSE hands the second Ctrl-C to the default handler, which
