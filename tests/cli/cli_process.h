@@ -14,6 +14,7 @@
 
 #include "child_process.h"
 #include "common/log_lines.h"
+#include "open_params.h"
 #include "sim_process.h"
 #include "test_wire.h"
 #include "text_format.h"
@@ -44,6 +45,10 @@ inline std::string tempPath(const std::string& name) {
            name;
 }
 
+#define SKIP_WITHOUT_PYTHON_CAN()                                         \
+    if (std::system("/usr/bin/python3 -c 'import can' 2>/dev/null") != 0) \
+    GTEST_SKIP() << "python-can is not installed (Debian package python3-can)"
+
 // Every line must be a log line: nothing else may reach the data stream.
 inline std::vector<LogRecord> records(const std::string& text) {
     std::istringstream in(text);
@@ -51,6 +56,17 @@ inline std::vector<LogRecord> records(const std::string& text) {
     LogReadError error;
     EXPECT_TRUE(readCandumpLog(in, result, error)) << "line " << error.line << ": " << error.message;
     return result;
+}
+
+// What frames log lines hold; without their flags unless asked, as the
+// simulator's log and python-can's socketcand client show none.
+inline auto framesOf(const std::vector<LogRecord>& records, bool flags = false) {
+    std::vector<decltype(fieldsOf(CanFrame{}))> frames;
+    for (LogRecord r : records) {
+        r.frame.flags = flags ? r.frame.flags : 0;
+        frames.push_back(fieldsOf(r.frame));
+    }
+    return frames;
 }
 
 using Joined = std::pair<std::unique_ptr<SimProcess>, std::unique_ptr<ChildProcess>>;
@@ -62,30 +78,25 @@ using Joined = std::pair<std::unique_ptr<SimProcess>, std::unique_ptr<ChildProce
 // the simulator sends, not to lose datagrams.
 inline Joined join(const std::string& kind, bool deviceSends, std::vector<std::string> cli,
                    std::vector<std::string> sim, const SpawnOptions& options = {}) {
-    const std::uint16_t port = freePort(kind == "udp");
-    const std::string local = "127.0.0.1:" + std::to_string(port);
-    Joined j;
-    if (kind == "tcp" || (kind == "udp" && !deviceSends)) {
-        sim.insert(sim.begin(), {kind == "udp" ? "--udp" : "--tcp-listen", "127.0.0.1:0"});
+    const bool udp = kind == "udp";
+    const std::string port = std::to_string(freePort(udp)), local = "127.0.0.1:" + port;
+    Joined j{nullptr, std::make_unique<ChildProcess>()};
+    if (kind == "tcp" || (udp && !deviceSends)) {
+        sim.insert(sim.begin(), {udp ? "--udp" : "--tcp-listen", "127.0.0.1:0"});
         j.first = std::make_unique<SimProcess>(sim);
         cli.insert(cli.begin() + 1, kind + "://127.0.0.1:" + std::to_string(j.first->readyPort()));
-        j.second = std::make_unique<ChildProcess>();
         spawnCli(*j.second, cli, options);
         return j;
     }
-    const bool udp = kind == "udp";
-    cli.insert(cli.begin() + 1,
-               udp ? "udp://127.0.0.1:9?local=" + local : "tcp-listen://:" + std::to_string(port));
-    j.second = std::make_unique<ChildProcess>();
+    cli.insert(cli.begin() + 1, udp ? "udp://127.0.0.1:9?local=" + local : "tcp-listen://:" + port);
     spawnCli(*j.second, cli, options);
-    const auto bound = [&] {
-        return j.second->err().find(quilvane::log_lines::kBoundTo + local) != std::string::npos;
-    };
-    EXPECT_TRUE(!udp || j.second->readUntil(bound, 10000)) << j.second->err();
-    const std::vector<std::string> device =
-        udp ? std::vector<std::string>{"--udp", "127.0.0.1:0", "--peer", local}
-            : std::vector<std::string>{"--tcp-connect", local};
-    sim.insert(sim.begin(), device.begin(), device.end());
+    const std::string bound = quilvane::log_lines::kBoundTo + local;
+    EXPECT_TRUE(!udp ||
+                j.second->readUntil([&] { return j.second->err().find(bound) != std::string::npos; }, 10000))
+        << j.second->err();
+    if (udp)
+        sim.insert(sim.begin(), {"--peer", local});
+    sim.insert(sim.begin(), {udp ? "--udp" : "--tcp-connect", udp ? "127.0.0.1:0" : local});
     j.first = std::make_unique<SimProcess>(sim);
     return j;
 }

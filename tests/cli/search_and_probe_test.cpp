@@ -28,8 +28,7 @@ TEST(TwoAdapters, SearchListsEveryDeviceAndProbeSaysWhetherItAnswered) {
     const CliResult json = runCli({"search", "--json"});
     EXPECT_EQ(json.status, 0) << json.err;
     cJSON* devices = cJSON_Parse(json.out.c_str());
-    ASSERT_NE(devices, nullptr) << json.out;
-    ASSERT_EQ(cJSON_GetArraySize(devices), 2);
+    ASSERT_EQ(cJSON_GetArraySize(devices), 2) << json.out;
     EXPECT_STREQ(cJSON_GetObjectItem(cJSON_GetArrayItem(devices, 0), "serialNumber")->valuestring, "S-1");
     EXPECT_STREQ(cJSON_GetObjectItem(cJSON_GetArrayItem(devices, 1), "name")->valuestring, "be\"ta");
     cJSON_Delete(devices);
@@ -55,8 +54,7 @@ TEST(NoAdapter, ProbeSaysSoAndSearchFindsNothing) {
     EXPECT_EQ(probe.status, 1);
     EXPECT_THAT(probe.err, HasSubstr("quilvane probe: no usable network adapter or socket failure"));
     const CliResult search = runCli({"search", "--json"});
-    EXPECT_EQ(search.status, 0);
-    EXPECT_EQ(search.out, "[]\n");
+    EXPECT_EQ(std::tuple(search.status, search.out), std::tuple(0, "[]\n"));
     EXPECT_THAT(search.err, HasSubstr("quilvane search: no device answered"));
 }
 

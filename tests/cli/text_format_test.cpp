@@ -3,7 +3,6 @@
 // the JSON of search.
 #include <cjson/cJSON.h>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
@@ -63,11 +62,10 @@ TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOneSayingWhy) {
     LogReadError error;
     ASSERT_TRUE(readCandumpLog(good, records, error)) << error.message;
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].micros, 1500000u);
-    EXPECT_EQ(records[0].frame.channel, 7);
-    EXPECT_EQ(records[1].micros, 2123456u) << "digits past microseconds are cut";
-    EXPECT_EQ(records[1].frame.channel, 0) << "names other than canN give channel 0";
-    EXPECT_EQ(records[1].frame.flags, 0x7);
+    // Digits past microseconds are cut; names other than canN give channel 0.
+    EXPECT_EQ(std::tuple(records[0].micros, records[0].frame.channel), std::tuple(1500000u, 7));
+    EXPECT_EQ(std::tuple(records[1].micros, records[1].frame.channel, records[1].frame.flags),
+              std::tuple(2123456u, 0, 0x7));
     EXPECT_EQ(records[2].frame.channel, 0);
 
     // A bad frame is named the same way in a log file and on the command line
@@ -97,43 +95,38 @@ TEST(CandumpLog, ReadsLinesFromOtherWritersAndNamesTheBadOneSayingWhy) {
     }
 }
 
-// The rows of tests/connection_urls.tsv, which the Python package's tests
-// read too: fields split at tabs, "-" for empty.
-std::vector<std::vector<std::string>> urlTable(const std::string& kind) {
+// Each row of tests/connection_urls.tsv, which the Python package's tests
+// read too: fields split at tabs, "-" for empty. That what is read writes
+// back the same is tool_text_fuzz's.
+TEST(ConnectionUrl, AcceptsAndRefusesAsTheTableSays) {
     std::ifstream table(QUILVANE_URL_TABLE);
-    EXPECT_TRUE(table) << QUILVANE_URL_TABLE;
-    std::vector<std::vector<std::string>> rows;
+    int rows[2] = {};
     for (std::string line; std::getline(table, line);) {
-        std::vector<std::string> fields;
-        for (std::istringstream in(line); std::getline(in, fields.emplace_back(), '\t');) {
-            if (fields.back() == "-")
-                fields.back().clear();
-        }
-        fields.pop_back();
-        if (!fields.empty() && fields[0] == kind)
-            rows.push_back(fields);
-    }
-    return rows;
-}
-
-// What the URL says, in the table's order; tcp-listen's address is the local one.
-std::vector<std::string> urlFields(const ConnectionUrl& url) {
-    const std::string local = url.type == QUILVANE_TCP_SERVER ? url.listenAddress : url.localIp;
-    return {std::to_string(url.type), url.remoteIp, std::to_string(url.remotePort), local,
-            std::to_string(url.localPort)};
-}
-
-// That what is read writes back the same is tool_text_fuzz's.
-TEST(ConnectionUrl, ReadsWhatTheTableSays) {
-    const auto rows = urlTable("accept");
-    ASSERT_FALSE(rows.empty());
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row[1]);
+        std::vector<std::string> f;
+        for (std::istringstream in(line); std::getline(in, f.emplace_back(), '\t');)
+            f.back() = f.back() == "-" ? "" : f.back();
+        f.pop_back();
+        if (f.empty() || (f[0] != "accept" && f[0] != "refuse"))
+            continue;
+        SCOPED_TRACE(f[1]);
         ConnectionUrl url;
         std::string error;
-        ASSERT_TRUE(parseConnectionUrl(row[1], url, error)) << error;
-        EXPECT_EQ(urlFields(url), std::vector<std::string>(row.begin() + 2, row.end()));
+        const bool accept = f[0] == "accept";
+        ++rows[accept];
+        EXPECT_EQ(parseConnectionUrl(f[1], url, error), accept) << error;
+        if (!accept) {
+            EXPECT_THAT(error, HasSubstr(f[2]));
+            EXPECT_THAT(error, HasSubstr(f[1])) << "the message quotes the argument";
+            continue;
+        }
+        // tcp-listen's address is the local one.
+        const std::string local = url.type == QUILVANE_TCP_SERVER ? url.listenAddress : url.localIp;
+        EXPECT_EQ(
+            std::vector<std::string>(f.begin() + 2, f.end()),
+            std::vector<std::string>({std::to_string(url.type), url.remoteIp, std::to_string(url.remotePort),
+                                      local, std::to_string(url.localPort)}));
     }
+    EXPECT_TRUE(rows[0] > 0 && rows[1] > 0) << QUILVANE_URL_TABLE;
 }
 
 // The library listens everywhere: a listening address, or an empty local one, is not passed on.
@@ -143,21 +136,8 @@ TEST(ConnectionUrl, ListenAddressAndEmptyLocalAddressAreNotPassedOn) {
     ASSERT_TRUE(parseConnectionUrl("tcp-listen://127.0.0.1:8000", listen, error));
     ASSERT_TRUE(parseConnectionUrl("udp://192.0.2.10:9000?local=:9001", udp, error));
     const OpenParams p = toOpenParams(listen), q = toOpenParams(udp);
-    EXPECT_EQ(std::tuple(p.type, p.localPort, std::string(p.localIp)),
-              std::tuple(std::uint32_t{QUILVANE_TCP_SERVER}, 8000, ""));
-    EXPECT_EQ(std::tuple(q.localPort, std::string(q.localIp)), std::tuple(9001, ""));
-}
-
-TEST(ConnectionUrl, RefusesSayingWhy) {
-    const auto rows = urlTable("refuse");
-    ASSERT_FALSE(rows.empty());
-    for (const auto& row : rows) {
-        ConnectionUrl url;
-        std::string error;
-        EXPECT_FALSE(parseConnectionUrl(row[1], url, error)) << row[1] << " was accepted";
-        EXPECT_THAT(error, HasSubstr(row[2])) << row[1];
-        EXPECT_THAT(error, HasSubstr(row[1])) << "the message quotes the argument";
-    }
+    EXPECT_EQ(std::tuple(p.type, p.localPort, std::string(p.localIp), q.localPort, std::string(q.localIp)),
+              std::tuple(std::uint32_t{QUILVANE_TCP_SERVER}, 8000, "", 9001, ""));
 }
 
 TEST(SearchJson, DeviceTextsAlwaysGiveValidJson) {

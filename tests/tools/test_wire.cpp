@@ -31,16 +31,12 @@ uint64_t bigEndian(const uint8_t* bytes, size_t count) {
 // The few calls in which Winsock differs. A socket fits in an int: Windows
 // handles carry 32 significant bits.
 #if defined(_WIN32)
-int lastError() {
-    return WSAGetLastError();
-}
+#define lastError WSAGetLastError
 constexpr int kConnectUnderWay = WSAEWOULDBLOCK;
 const DWORD kReadTimeout = 10000;  // ms
 #define poll WSAPoll
 #else
-int lastError() {
-    return errno;
-}
+#define lastError() errno
 constexpr int kConnectUnderWay = EINPROGRESS;
 const timeval kReadTimeout{10, 0};
 #define closesocket close
