@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "../discovery/isolated_network.h"
 #include "cli_process.h"
@@ -167,24 +169,33 @@ TEST(Socketcand, PythonCanReceivesTheClassicFramesWithTheirTimestamps) {
     EXPECT_THAT(err, HasSubstr("64 frames from the device"));
 }
 
-// python-can sends through the bridge; the simulator echoes; another
-// python-can client of the bus receives the echoes, a frame without data too.
-TEST(Socketcand, PythonCanSendsAndReceivesTheEchoes) {
+// python-can sends through the bridge; the simulator echoes; can.logger,
+// another client of the bus, logs the echoes, a frame without data too.
+TEST(Socketcand, PythonCanSendsAndCanLoggerLogsTheEchoes) {
     SKIP_WITHOUT_PYTHON_CAN();
     auto [sim, serve] = join("tcp", false, {"serve", "--socketcand", "127.0.0.1:0"},
                              {"--echo", "--verbose", "--duration", "60"});
     const std::string port = servePort(*serve);
     const std::vector<std::string> frames = {"123#", "1F334455#11223344", "7FF#0102030405060708"};
-    ChildProcess receiver, sender;
-    peer(receiver, {"receive", port, "can0", "3"});
+    // python-can's own logger, another client of the bus, logs the echoes.
+    const std::string log = tempPath("socketcand.log");
+    ChildProcess logger, sender;
+    logger.spawn({"/usr/bin/python3", "-u", "-m", "can.logger", "-i", "socketcand", "-c", "can0",
+                  "--host=127.0.0.1", "--port=" + port, "-f", log});
+    ASSERT_TRUE(waitFor(logger, "Can Logger", 1, true)) << logger.out() << logger.err();
     peer(sender, {"send", port, "can0", frames[0], frames[1], frames[2]});
     EXPECT_EQ(sender.finish(), 0) << sender.err();
-    EXPECT_EQ(receiver.finish(), 0) << receiver.err();
     const auto expected = framesOf(records("(0.0) can0 " + frames[0] + "\n(0.0) can0 " + frames[1] +
                                            "\n(0.0) can0 " + frames[2] + "\n"));
-    EXPECT_EQ(framesOf(records(receiver.out().substr(6))), expected) << "the echoes";
     EXPECT_TRUE(waitFor(*sim, " can0 ", 3)) << sim->err();
     EXPECT_EQ(framesOf(records(sim->err())), expected) << "what the device received";
+    logger.readUntil([] { return false; }, 500);  // the echoes reach the logger's file
+    logger.interrupt();
+    EXPECT_EQ(logger.finish(), 0) << logger.err();
+    std::ifstream in(log);
+    EXPECT_EQ(framesOf(records(std::string(std::istreambuf_iterator<char>(in), {}))), expected)
+        << "the echoes";
+    std::remove(log.c_str());
     const std::string err = stop(*serve);
     EXPECT_THAT(err, HasSubstr("quilvane serve: 2 clients served"));
     EXPECT_THAT(err, HasSubstr("3 sent to it (0 refused by the library)"));
