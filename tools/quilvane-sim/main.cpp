@@ -3,13 +3,18 @@
 #include <cstdio>
 
 #include "modes.h"
+#include "net.h"
 #include "options.h"
 #include "run.h"
 #include "traffic.h"
 
 int main(int argc, char** argv) {
-    sim::Options options;
     std::string error;
+    if (!sim::startSystem(error)) {
+        std::fprintf(stderr, "quilvane-sim: %s\n", error.c_str());
+        return 1;
+    }
+    sim::Options options;
     switch (sim::parseOptions(argc, argv, options, error)) {
         case sim::ParseResult::Help:
             sim::printUsage();

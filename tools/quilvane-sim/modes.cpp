@@ -1,10 +1,6 @@
 #include "modes.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -44,22 +40,20 @@ StreamSession::StreamSession(Socket socket, const Options& options, RunControl& 
     : socket_(std::move(socket)), options_(options), control_(control), stats_(stats), log_(log) {}
 
 void StreamSession::run() {
-    const int fd = socket_.fd();
     auto giveUp = [this] { return control_.shouldStop(); };
-    Traffic traffic(options_, control_, stats_, log_, [fd, &giveUp](const uint8_t* bytes, size_t count) {
-        return sendAll(fd, bytes, count, giveUp);
+    Traffic traffic(options_, control_, stats_, log_, [this, &giveUp](const uint8_t* bytes, size_t count) {
+        return sendAll(socket_, bytes, count, giveUp);
     });
     std::vector<uint8_t> buffer(kReadSize);
     using Outcome = PacketWriter::Outcome;
     Outcome outcome = Outcome::Sent;
     bool peerGone = false;
     while (outcome == Outcome::Sent && !peerGone && !traffic.done() && !control_.shouldStop()) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, traffic.waitMs()) > 0) {
-            ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        if (waitReadable(socket_, traffic.waitMs())) {
+            const long n = receive(socket_, buffer.data(), buffer.size());
             if (n > 0) {
                 outcome = traffic.received(buffer.data(), static_cast<size_t>(n));
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            } else if (n != kWouldWait) {
                 peerGone = true;
             }
         }
@@ -75,16 +69,15 @@ void StreamSession::run() {
 }
 
 void StreamSession::closeGracefully() {
-    shutdown(socket_.fd(), SHUT_WR);
+    shutdownSending(socket_);
     const auto until = std::chrono::steady_clock::now() + kDrainTime;
     std::vector<uint8_t> buffer(kReadSize);
     while (std::chrono::steady_clock::now() < until) {
-        pollfd entry{socket_.fd(), POLLIN, 0};
-        if (poll(&entry, 1, 20) <= 0) {
+        if (!waitReadable(socket_, 20)) {
             continue;
         }
-        ssize_t n = recv(socket_.fd(), buffer.data(), buffer.size(), 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        const long n = receive(socket_, buffer.data(), buffer.size());
+        if (n == 0 || n == kFailed) {
             break;  // the peer has closed too
         }
     }
@@ -133,8 +126,7 @@ int runTcpListen(const Options& options, RunControl& control, Stats& stats, Fram
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
-        pollfd entry{listener.fd(), POLLIN, 0};
-        if (poll(&entry, 1, 50) <= 0) {
+        if (!waitReadable(listener, 50)) {
             continue;
         }
         Socket socket = acceptTcp(listener);
@@ -167,31 +159,28 @@ int runTcpConnect(const Options& options, RunControl& control, Stats& stats, Fra
 // generated frames go to --peer, or else to whoever sent the last datagram.
 int runUdp(const Options& options, RunControl& control, Stats& stats, FrameLog& log) {
     std::string error;
-    Socket socket = bindUdp(options.endpoint, error);
+    Socket socket = bindUdp(options.endpoint, "", error);
     if (!socket.valid()) {
         std::fprintf(stderr, "quilvane-sim: %s\n", error.c_str());
         return 1;
     }
     printReady("udp " + localAddress(socket));
 
-    const int fd = socket.fd();
     bool haveDestination = options.hasPeer;
-    sockaddr_in destination = options.hasPeer ? toSockaddr(options.peer) : sockaddr_in{};
+    Address destination = options.hasPeer ? toAddress(options.peer) : Address{};
     auto giveUp = [&control] { return control.shouldStop(); };
     Traffic traffic(options, control, stats, log, [&](const uint8_t* bytes, size_t count) {
-        return sendDatagram(fd, bytes, count, destination, giveUp);
+        return sendDatagram(socket, bytes, count, destination, giveUp);
     });
 
     std::vector<uint8_t> buffer(kDatagramSize);
     PacketWriter::Outcome outcome = PacketWriter::Outcome::Sent;
     while (outcome == PacketWriter::Outcome::Sent && !traffic.done() && !control.shouldStop()) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, haveDestination ? traffic.waitMs() : 50) > 0) {
+        if (waitReadable(socket, haveDestination ? traffic.waitMs() : 50)) {
             for (int i = 0; i < kDatagramsPerWake && outcome == PacketWriter::Outcome::Sent; ++i) {
-                sockaddr_in source{};
-                socklen_t length = sizeof source;
-                ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), 0,
-                                     reinterpret_cast<sockaddr*>(&source), &length);
+                Address source;
+                unsigned arrival = 0;
+                const long n = receiveDatagram(socket, buffer, source, arrival);
                 if (n < 0) {
                     break;
                 }

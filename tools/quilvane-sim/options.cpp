@@ -1,7 +1,5 @@
 #include "options.h"
 
-#include <arpa/inet.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -10,6 +8,8 @@
 #include <functional>
 #include <map>
 #include <stdexcept>
+
+#include "net.h"
 
 namespace sim {
 namespace {
@@ -63,8 +63,8 @@ std::vector<std::string> splitList(const std::string& text, char separator) {
 }
 
 void requireIpv4(const std::string& option, const std::string& text) {
-    in_addr address{};
-    if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
+    uint32_t address = 0;
+    if (!parseIpv4(text, address)) {
         fail(option, "not a dotted IPv4 address: '" + text + "'");
     }
 }

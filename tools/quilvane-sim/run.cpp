@@ -1,8 +1,9 @@
 #include "run.h"
 
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
+
+#include "net.h"
 
 namespace sim {
 
@@ -23,10 +24,12 @@ void printSummary(const Stats& stats) {
 
 namespace {
 
-volatile std::sig_atomic_t signalled = 0;
+// Set from a signal handler, or on Windows from the console's handler thread.
+std::atomic<bool> signalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void onSignal(int) {
-    signalled = 1;
+void onStop() {
+    signalled = true;
 }
 
 }  // namespace
@@ -39,12 +42,7 @@ RunControl::RunControl(const Options& options, const Stats& stats)
                              std::chrono::duration<double>(options.durationSeconds))) {}
 
 void RunControl::installSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    onStopRequest(onStop);
 }
 
 bool RunControl::shouldStop() {
@@ -52,7 +50,7 @@ bool RunControl::shouldStop() {
         return true;
     }
     const auto now = Clock::now();
-    bool stop = signalled != 0 || now >= deadline_;
+    bool stop = signalled || now >= deadline_;
     stop = stop || (options_.count > 0 && stats_.sentFrames >= options_.count);
     stop = stop || (options_.expect > 0 && stats_.receivedFrames >= options_.expect);
     const int64_t last = lastTrafficNs_;

@@ -36,7 +36,8 @@ class RunControl {
 
     RunControl(const Options& options, const Stats& stats);
 
-    // SIGINT and SIGTERM end the run; SIGPIPE is ignored (sends report errors).
+    // SIGINT and SIGTERM (a console's Ctrl-C or Ctrl-Break on Windows) end
+    // the run; SIGPIPE is ignored (sends report errors).
     static void installSignalHandlers();
 
     bool shouldStop();
