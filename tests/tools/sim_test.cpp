@@ -16,8 +16,8 @@
 namespace {
 
 // Wine gives SIGINT to a Windows program as a console's Ctrl-C, but SIGTERM
-// kills it outright: runs against the Windows simulator set QUILVANE_SIM_WINDOWS.
-const int kStopSignal = std::getenv("QUILVANE_SIM_WINDOWS") ? SIGINT : SIGTERM;
+// kills it outright: runs against the Windows simulator set QUILVANE_UNDER_WINE.
+const int kStopSignal = std::getenv("QUILVANE_UNDER_WINE") ? SIGINT : SIGTERM;
 
 std::vector<uint64_t> counts(std::map<std::string, uint64_t> summary, const std::vector<std::string>& keys) {
     std::vector<uint64_t> values;
